@@ -1,0 +1,80 @@
+// Services of the simulated machine for the code behind the program-facing
+// calls (the library stand-ins, the wireless halves, devices).
+//
+// Execution model: each processor runs its program on a host thread of its
+// own, and exactly one thread runs at a time, so no locking is needed inside
+// the simulation and a run is deterministic. Every function here must be
+// called from a processor thread (inside a program-facing call), except where
+// marked "host".
+#ifndef VXSIM_HW_H
+#define VXSIM_HW_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "machine.h"
+
+namespace vxsim::hw {
+
+// The processor whose program is running now.
+Cpu currentCpu();
+
+// Virtual time of the running processor, in bus cycles since power-on.
+uint64_t now();
+
+// Charges the cost of one operation to the running processor. This is a call
+// boundary: due events run, pending enabled interrupts are taken (their
+// handlers run on this stack), and the other processor may get its turn.
+void charge(uint32_t cycles);
+
+// Halts the running processor until one of its enabled interrupts is
+// requested (REG_IE & REG_IF, master enable not required, as the halt
+// instruction behaves), then takes it if the master enable allows.
+void halt();
+
+// Like halt(), but declares that only the host network can bring what the
+// program waits for: while every processor is halted and one of them waits
+// this way, virtual time runs no faster than the wall clock, and readiness of
+// `hostFd` (if >= 0) is polled meanwhile.
+void haltForNetwork(int hostFd);
+
+// A program spun on a value that has not changed: skip the running processor
+// ahead to `until` or the next scheduled event, whichever comes first, as if
+// it had kept polling.
+void idleUntil(uint64_t until);
+
+// Interrupt request lines (sets REG_IF bits on that processor).
+void requestIrq(Cpu cpu, uint32_t mask);
+
+// Scheduler. Events run at a call boundary once every processor has reached
+// `when`; they run on whichever processor thread is current, must not block,
+// and may call requestIrq/schedule. Returns an id for cancel().
+using EventId = uint64_t;
+EventId schedule(uint64_t when, std::function<void()> action);
+void cancel(EventId id);
+
+// Calls `poll` every `intervalCycles` of virtual time (host network polling).
+void addPoller(uint64_t intervalCycles, std::function<void()> poll);
+
+// The trace. `cpu` defaults to the running processor.
+void trace(const std::string& kind, const std::string& text);
+void traceFor(Cpu cpu, const std::string& kind, const std::string& text);
+
+// Host pointer to the device address `address` in mapped memory (main RAM,
+// palettes, video memory), or null where nothing is mapped.
+void* deviceMemory(uint32_t address);
+
+// Ends the run with a one-line diagnostic: a program did what the device
+// would not survive (a call on the wrong processor, a missing handler...).
+[[noreturn]] void fatal(const std::string& message);
+
+// The machine's configuration (world, forwards, clock).
+const MachineConfig& config();
+
+// The loaded program of a processor (for the allocation hooks).
+const ProgramImage& program(Cpu cpu);
+
+}  // namespace vxsim::hw
+
+#endif

@@ -1,0 +1,120 @@
+// The simulated handheld as its host sees it: load two programs, power on,
+// run frames of virtual time, feed inputs, read screens, console and trace.
+//
+// One machine per process: its memory is mapped at the device's addresses.
+#ifndef VXSIM_MACHINE_H
+#define VXSIM_MACHINE_H
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vxsim {
+
+enum class Cpu : int { Main = 0, Co = 1 };  // main processor (arm9), co-processor (arm7)
+const char* cpuName(Cpu cpu);                // "arm9" / "arm7"
+
+// Device timing.
+constexpr uint64_t kBusHz = 33513982;
+constexpr uint64_t kCyclesPerLine = 2130;
+constexpr uint64_t kLinesPerFrame = 263;
+constexpr uint64_t kCyclesPerFrame = kCyclesPerLine * kLinesPerFrame;  // 560190
+constexpr unsigned kVBlankLine = 192;
+constexpr int kScreenWidth = 256;
+constexpr int kScreenHeight = 192;
+
+// A program for one processor. The entry is called on that processor's own
+// stack; it normally never returns. ipMalloc/ipFree are the program's
+// sgIP_malloc/sgIP_free (main processor only; null where the program has none).
+struct ProgramImage {
+    std::string name;
+    int (*entry)(int argc, char** argv) = nullptr;
+    void* (*ipMalloc)(int size) = nullptr;
+    void (*ipFree)(void* block) = nullptr;
+};
+
+// Loads a program built as a loadable module (its own globals, its own main).
+// On failure returns false with a one-line reason in `error`.
+bool loadProgramModule(const std::string& path, ProgramImage& out, std::string& error);
+
+// Datagrams the handheld sends to `port` (any address) leave the host for
+// hostAddress:hostPort instead; replies from there appear to come from `port`.
+struct PortForward {
+    uint16_t port = 0;
+    uint32_t hostAddress = 0;  // IPv4, host byte order
+    uint16_t hostPort = 0;
+};
+
+struct RtcTime {
+    int year = 2026;  // 2000..2099
+    int month = 1, day = 1, weekday = 0;
+    int hours = 0, minutes = 0, seconds = 0;
+};
+
+struct MachineConfig {
+    bool storedSettings = true;       // the console holds Wi-Fi Connection settings
+    bool matchingAccessPoint = true;  // the world has an access point matching them
+    std::vector<PortForward> forwards;
+    std::optional<RtcTime> clock;     // default: host local time at power-on
+    bool realtime = false;            // pace virtual time to the wall clock
+    std::string tracePath;            // also stream the trace to this file
+};
+
+// One externally visible action.
+struct TraceEntry {
+    uint64_t cycle = 0;
+    Cpu cpu = Cpu::Main;
+    std::string kind;  // "io-write", "fifo-send", "fifo-recv", "irq", "call", "net-send", "net-recv", "console", ...
+    std::string text;  // e.g. "REG_IPC_FIFO_CR=0x8008", "Wifi_Timer(50)", "127.0.0.1:80 5 bytes"
+};
+std::string formatTraceEntry(const TraceEntry& entry);
+
+class Machine {
+public:
+    explicit Machine(const MachineConfig& config);
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    void load(Cpu cpu, const ProgramImage& program);
+    void powerOn();  // both loaded programs start at their entries
+
+    // Runs until `frames` more vertical blanks have begun.
+    void runFrames(uint64_t frames);
+    // Runs frame by frame until pred() holds or maxFrames have passed; returns pred().
+    bool runUntil(const std::function<bool()>& pred, uint64_t maxFrames);
+    uint64_t cycles() const;      // virtual time since power-on
+    uint64_t frameCount() const;  // vertical blanks begun since power-on
+
+    // Inputs. Keys use the KEY_* bits, 1 = held; KEY_X and KEY_Y reach the
+    // co-processor's extra-keys register, the rest REG_KEYINPUT.
+    void setKeys(uint32_t held);
+    void setTouch(bool down, int rawX = 0, int rawY = 0, int px = 0, int py = 0, int z1 = 0, int z2 = 0);
+    void setBattery(uint16_t value);
+    void setAux(uint16_t value);
+    void setTemperature(uint32_t temperature, int diode1, int diode2);
+    void setClock(const RtcTime& time, uint8_t statusByte = 0);
+
+    // Outputs. RGB888, 256 x 384: the top screen above the bottom screen.
+    std::vector<uint8_t> renderScreens() const;
+    // The console text read back from the sub engine's map, one string per
+    // row, trailing blanks trimmed.
+    std::vector<std::string> consoleLines() const;
+    std::vector<TraceEntry> trace() const;
+
+    // Register value as the given processor would read it, without side effects.
+    uint32_t peekIo(Cpu cpu, uint32_t address, unsigned bytes) const;
+
+    struct Impl;
+    Impl& impl() { return *impl_; }
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vxsim
+
+#endif

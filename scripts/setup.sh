@@ -1,0 +1,37 @@
+# Sourced by play.sh and test.sh: makes sure the Debian packages are there,
+# then configures and builds one preset. Leaves VX_BIN pointing at the binaries.
+
+VX_PACKAGES="build-essential cmake pkg-config libgtest-dev libsdl1.2-dev libgl1-mesa-dev \
+libglu1-mesa-dev libgl1-mesa-dri xvfb xauth libx11-dev libxtst-dev libpng-dev"
+
+vx_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+vx_install_packages() {
+    local missing=()
+    local p
+    for p in $VX_PACKAGES; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing Debian packages. Install them with:" >&2
+        echo "  sudo apt-get install -y ${missing[*]}" >&2
+        return 1
+    fi
+    echo "Installing: ${missing[*]}"
+    # An older package list may not know the packages yet; refresh once then.
+    if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"; then
+        apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" || {
+            echo "apt-get could not install: ${missing[*]}" >&2
+            return 1
+        }
+    fi
+}
+
+# vx_build PRESET: configure (once) and build; sets VX_BIN.
+vx_build() {
+    local preset=$1
+    cmake --preset "$preset" -S "$vx_root" >/dev/null || { echo "cmake configure failed" >&2; return 1; }
+    cmake --build --preset "$preset" -j "$(nproc)" || { echo "build failed" >&2; return 1; }
+    VX_BIN="$vx_root/build/$preset/bin"
+}

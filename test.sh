@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test through CTest.
+#   ./test.sh            the normal build
+#   ./test.sh --asan     the same suite under AddressSanitizer + UndefinedBehaviorSanitizer
+set -euo pipefail
+source "$(dirname "$0")/scripts/setup.sh"
+
+preset=default
+case "${1:-}" in
+    "") ;;
+    --asan) preset=asan ;;
+    *) echo "usage: $0 [--asan]" >&2; exit 2 ;;
+esac
+
+vx_install_packages
+vx_build "$preset"
+cd "$vx_root"
+ctest --preset "$preset"
