@@ -1,0 +1,82 @@
+// A private X server (Xvfb) and a client connection that finds, drives and
+// photographs another program's window, as a person at the screen would.
+#pragma once
+
+#include <sys/types.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "process.h"
+
+struct _XDisplay;
+
+namespace vxtest {
+
+using XWindowId = unsigned long; // an X Window
+using KeySymbol = unsigned long; // an X KeySym, e.g. XK_Up from <X11/keysym.h>
+
+struct Image {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb; // RGB888, rows top to bottom
+    // (0, 0) is the top-left pixel; out of range gives {0, 0, 0}.
+    std::array<uint8_t, 3> pixel(int x, int y) const;
+};
+
+class Xvfb {
+public:
+    // Starts Xvfb on a free display (-screen 0 1024x768x24 -nolisten tcp) and
+    // waits, within timeout, until it accepts connections.
+    static std::unique_ptr<Xvfb> start(std::chrono::milliseconds timeout = std::chrono::seconds(15),
+                                       std::string* error = nullptr);
+    const std::string& display() const { return display_; } // ":N"
+    void stop();
+    ~Xvfb();
+
+    // Environment for a client of this server: DISPLAY and Mesa's software renderer.
+    std::vector<std::string> clientEnv() const;
+
+private:
+    Xvfb() = default;
+    std::unique_ptr<Process> server_;
+    std::string display_;
+};
+
+class XClient {
+public:
+    static std::unique_ptr<XClient> open(const std::string& display, std::string* error = nullptr);
+    ~XClient();
+    _XDisplay* raw() const { return dpy_; }
+
+    // The mapped top-level window of process pid (by _NET_WM_PID), else one
+    // whose WM_CLASS or name is `name`; with width/height > 0 it must also
+    // have that size. Returns 0 when none appears within timeout.
+    XWindowId findWindow(pid_t pid, const std::string& name, std::chrono::milliseconds timeout, int width = 0,
+                         int height = 0);
+    bool windowSize(XWindowId w, int& width, int& height);
+    // Gives the window the keyboard focus and puts the pointer in it.
+    bool focus(XWindowId w);
+    bool keyDown(KeySymbol sym);
+    bool keyUp(KeySymbol sym);
+    // Key down, held for `hold` (at least a frame, or a client polling its
+    // key state never sees it held), then up.
+    bool holdKey(KeySymbol sym, std::chrono::milliseconds hold = std::chrono::milliseconds(80));
+    // What a window manager's close button does: WM_DELETE_WINDOW.
+    bool closeWindow(XWindowId w);
+    bool resize(XWindowId w, int width, int height);
+    bool screenshot(XWindowId w, Image& image, std::string* error = nullptr);
+    void sync();
+
+    XClient(const XClient&) = delete;
+    XClient& operator=(const XClient&) = delete;
+
+private:
+    XClient() = default;
+    _XDisplay* dpy_ = nullptr;
+};
+
+} // namespace vxtest
