@@ -28,6 +28,12 @@ using vxnet::recvfrom;
 using vxnet::sendto;
 using vxnet::sockaddr;
 using vxnet::socket;
+// The host C library declares its own socklen_t from <unistd.h>, which C++
+// headers pull in; the first declaration wins, as between the C library's
+// own headers.
+#ifndef __socklen_t_defined
+#define __socklen_t_defined
 using vxnet::socklen_t;
+#endif
 
 #endif

@@ -1,0 +1,280 @@
+// The co-processor half of the wireless library: it attaches to the block
+// that the main half laid out, joins the access point, and moves datagrams
+// between the block and the radio.
+#include <dswifi7.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "hw.h"
+#include "wifi_radio.h"
+#include "wifi_shared.h"
+
+namespace vxsim::wifi {
+
+SharedBlock* attachBlock(uint32_t address) {
+    if (address < kMainRamStart || address % 8 != 0 || address + sizeof(SharedBlock) > kReservedTop) {
+        return nullptr;
+    }
+    auto* first = static_cast<uint8_t*>(hw::deviceMemory(address));
+    auto* last = static_cast<uint8_t*>(hw::deviceMemory(address + sizeof(SharedBlock) - 1));
+    if (first == nullptr || last != first + sizeof(SharedBlock) - 1) {
+        return nullptr;
+    }
+    auto* block = reinterpret_cast<SharedBlock*>(first);
+    if (block->magic != kMagic || block->version != kVersion || block->size != sizeof(SharedBlock) ||
+        block->self != address) {
+        return nullptr;
+    }
+    return block;
+}
+
+namespace {
+
+constexpr uint32_t kCallCycles = 40;
+
+constexpr uint64_t ms(uint64_t milliseconds) { return kBusHz * milliseconds / 1000; }
+// One sweep of the channels, then the exchanges of joining. A world without
+// the stored access point is searched for this long before giving up.
+constexpr uint64_t kScanCycles = ms(250);
+constexpr uint64_t kAuthCycles = ms(120);
+constexpr uint64_t kAssocCycles = ms(120);
+constexpr uint64_t kDhcpCycles = ms(400);
+constexpr uint64_t kGiveUpCycles = ms(3000);
+
+enum class Phase { Idle, Scanning, Authenticating, Associating, Dhcp, Done };
+
+struct CoHalf {
+    SharedBlock* block = nullptr;
+    WifiSyncHandler sync = nullptr;
+    uint32_t requestSeen = 0;
+    Phase phase = Phase::Idle;
+    uint32_t status = kAssocDisconnected;
+    uint64_t searchStart = 0;
+    uint32_t timerTag = 0;  // only the latest timer counts
+    bool needRing = false;
+    bool busy = false;
+};
+
+CoHalf& co() {
+    static CoHalf half;
+    return half;
+}
+
+void onCo(const char* what) {
+    if (hw::currentCpu() != Cpu::Co) {
+        hw::fatal(std::string(what) + " belongs to the co-processor's wireless half but was called on " +
+                  cpuName(hw::currentCpu()));
+    }
+}
+
+const char* statusName(uint32_t status) {
+    static const char* const names[] = {"disconnected", "searching",  "authenticating", "associating",
+                                        "acquiring DHCP", "associated", "cannot connect"};
+    return status < 7 ? names[status] : "?";
+}
+
+void setStatus(uint32_t status) {
+    CoHalf& c = co();
+    c.status = status;
+    c.block->assocStatus = status;
+    c.block->statusRequest = c.requestSeen;
+    c.needRing = true;
+    hw::trace("wifi", std::string("association: ") + statusName(status));
+}
+
+void startPhase(Phase phase, uint64_t cycles) {
+    CoHalf& c = co();
+    c.phase = phase;
+    wifiradio::startTimer(cycles, ++c.timerTag);
+}
+
+void beginAssociation() {
+    CoHalf& c = co();
+    c.requestSeen = c.block->connectRequest;
+    if (!hw::config().storedSettings) {
+        // Nothing to look for.
+        c.phase = Phase::Done;
+        setStatus(kAssocCannotConnect);
+        return;
+    }
+    c.searchStart = hw::now();
+    setStatus(kAssocSearching);
+    startPhase(Phase::Scanning, kScanCycles);
+}
+
+void timerExpired(uint32_t tag) {
+    CoHalf& c = co();
+    if (tag != c.timerTag) {
+        return;  // from an association that has been restarted since
+    }
+    switch (c.phase) {
+    case Phase::Scanning:
+        if (hw::config().matchingAccessPoint) {
+            setStatus(kAssocAuthenticating);
+            startPhase(Phase::Authenticating, kAuthCycles);
+        } else if (hw::now() - c.searchStart + kScanCycles > kGiveUpCycles) {
+            c.phase = Phase::Done;
+            setStatus(kAssocCannotConnect);
+        } else {
+            startPhase(Phase::Scanning, kScanCycles);
+        }
+        break;
+    case Phase::Authenticating:
+        setStatus(kAssocAssociating);
+        startPhase(Phase::Associating, kAssocCycles);
+        break;
+    case Phase::Associating:
+        setStatus(kAssocAcquiringDhcp);
+        startPhase(Phase::Dhcp, kDhcpCycles);
+        break;
+    case Phase::Dhcp:
+        c.phase = Phase::Done;
+        setStatus(kAssocAssociated);
+        break;
+    case Phase::Idle:
+    case Phase::Done:
+        break;
+    }
+}
+
+void transmitPending() {
+    CoHalf& c = co();
+    SharedBlock& b = *c.block;
+    while (b.txDone != b.txHead) {
+        const TxSlot& slot = b.tx[b.txDone % kTxSlots];
+        if (slot.op == kTxSend) {
+            if (c.status == kAssocAssociated && slot.length <= static_cast<uint32_t>(kMaxDatagram)) {
+                wifiradio::transmit(slot.socket, slot.address, slot.port,
+                                    reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(slot.buffer)),
+                                    slot.length);
+            } else {
+                hw::trace("net-drop", "datagram of socket " + std::to_string(slot.socket) + " not sent: not associated");
+            }
+        } else if (slot.op == kTxClose) {
+            wifiradio::close(slot.socket);
+        }
+        ++b.txDone;
+        c.needRing = true;  // main frees the sent buffer
+    }
+}
+
+void collectReceived() {
+    CoHalf& c = co();
+    SharedBlock& b = *c.block;
+    wifiradio::Datagram d;
+    while (b.rxHead - b.rxTail < static_cast<uint32_t>(kRxSlots) && wifiradio::takeDatagram(d)) {
+        RxSlot& slot = b.rx[b.rxHead % kRxSlots];
+        slot.socket = d.socket;
+        slot.address = d.address;
+        slot.port = d.port;
+        slot.length = static_cast<uint32_t>(d.data.size());
+        if (!d.data.empty()) {
+            std::memcpy(slot.data, d.data.data(), d.data.size());
+        }
+        ++b.rxHead;
+        c.needRing = true;
+    }
+}
+
+// Everything pending, whichever call brought us here; then at most one
+// doorbell, and none while the previous one is unanswered.
+void service() {
+    CoHalf& c = co();
+    if (c.block == nullptr || c.busy) {
+        return;
+    }
+    c.busy = true;
+    SharedBlock& b = *c.block;
+    if (c.sync != nullptr && b.coState != kCoRunning) {
+        b.coState = kCoRunning;
+        c.needRing = true;
+        hw::trace("wifi", "co-processor half running");
+    }
+    if (b.connectRequest != c.requestSeen) {
+        beginAssociation();
+    }
+    uint32_t tag = 0;
+    while (wifiradio::takeTimer(tag)) {
+        timerExpired(tag);
+    }
+    transmitPending();
+    collectReceived();
+    bool ring = c.needRing && c.sync != nullptr && b.bellToMain == 0;
+    if (ring) {
+        b.bellToMain = 1;
+    }
+    if (c.sync != nullptr) {
+        c.needRing = false;
+    }
+    c.busy = false;
+    if (ring) {
+        c.sync();
+    }
+}
+
+}  // namespace
+}  // namespace vxsim::wifi
+
+namespace vxwifi7 {
+using namespace vxsim;
+using namespace vxsim::wifi;
+
+void Wifi_Init(u32 wifiData) {
+    onCo("Wifi_Init");
+    char text[40];
+    std::snprintf(text, sizeof text, "Wifi_Init(0x%08x)", static_cast<unsigned>(wifiData));
+    hw::trace("call", text);
+    hw::charge(kCallCycles);
+    CoHalf& c = co();
+    c.block = attachBlock(wifiData);
+    c.requestSeen = 0;
+    c.phase = Phase::Idle;
+    c.status = kAssocDisconnected;
+    c.needRing = false;
+    if (c.block == nullptr) {
+        std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(wifiData));
+        hw::trace("wifi", std::string("Wifi_Init: ") + text + " designates no wireless block; the link stays down");
+        return;
+    }
+    wifiradio::reset();
+    c.block->coState = kCoAttached;
+    hw::trace("wifi", "co-processor half attached");
+    service();
+}
+
+void Wifi_SetSyncHandler(WifiSyncHandler handler) {
+    onCo("Wifi_SetSyncHandler");
+    hw::trace("call", handler ? "Wifi_SetSyncHandler(handler)" : "Wifi_SetSyncHandler(null)");
+    hw::charge(kCallCycles);
+    co().sync = handler;
+    service();
+}
+
+void Wifi_Sync(void) {
+    onCo("Wifi_Sync");
+    hw::trace("call", "Wifi_Sync()");
+    hw::charge(kCallCycles);
+    CoHalf& c = co();
+    if (c.block == nullptr) {
+        return;
+    }
+    c.block->bellToCo = 0;
+    service();
+}
+
+void Wifi_Interrupt(void) {
+    onCo("Wifi_Interrupt");
+    hw::trace("call", "Wifi_Interrupt()");
+    hw::charge(kCallCycles);
+    service();
+}
+
+void Wifi_Update(void) {
+    onCo("Wifi_Update");
+    hw::charge(kCallCycles);
+    service();
+}
+
+}  // namespace vxwifi7

@@ -1,0 +1,482 @@
+// The main-processor half of the wireless library and its socket layer.
+//
+// The half owns the shared block: it lays it out in main memory, learns from
+// it (on a sync, or on the 50 ms timer) what the co-processor half has done,
+// and posts requests and datagrams into it. The IP stack's packet buffers come
+// from the program's own allocation hooks.
+#include <dswifi9.h>
+
+#include <bit>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <string>
+
+#include "hw.h"
+#include "wifi_radio.h"
+#include "wifi_shared.h"
+
+namespace vxsim::wifi {
+namespace {
+
+constexpr uint32_t kCallCycles = 40;
+constexpr uint32_t kStatusCycles = 16;
+// Datagrams a socket holds before further arrivals are dropped, as a UDP
+// stack would.
+constexpr size_t kMaxQueuedPerSocket = 64;
+
+struct Queued {
+    void* buffer = nullptr;
+    int length = 0;
+    uint32_t address = 0;  // network order
+    uint16_t port = 0;     // network order
+};
+
+struct Socket {
+    bool open = false;
+    std::deque<Queued> queue;
+};
+
+struct MainHalf {
+    SharedBlock* block = nullptr;
+    WifiSyncHandler sync = nullptr;
+    bool ready = false;
+    int checkInitTraced = -1;
+    uint32_t request = 0;
+    uint32_t status = kAssocDisconnected;
+    int statusTraced = -1;
+    uint32_t txFreed = 0;  // slots whose buffers went back to the program
+    Socket sockets[kMaxSockets];
+    bool busy = false;
+};
+
+MainHalf& half() {
+    static MainHalf instance;
+    return instance;
+}
+
+void onMain(const char* what) {
+    if (hw::currentCpu() != Cpu::Main) {
+        hw::fatal(std::string(what) + " belongs to the main processor's wireless half but was called on " +
+                  cpuName(hw::currentCpu()));
+    }
+}
+
+std::string endpoint(uint32_t addressNet, uint16_t portNet) {
+    const auto* a = reinterpret_cast<const uint8_t*>(&addressNet);
+    char text[32];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", a[0], a[1], a[2], a[3], vxnet::ntohs(portNet));
+    return text;
+}
+
+void* takeBuffer(int size) {
+    auto hook = hw::program(Cpu::Main).ipMalloc;
+    if (hook == nullptr) {
+        hw::trace("alloc", "sgIP_malloc(" + std::to_string(size) + "): the program has no sgIP_malloc");
+        return nullptr;
+    }
+    // Even an empty datagram has a packet buffer.
+    int request = size > 0 ? size : 1;
+    void* block = hook(request);
+    hw::trace("alloc", "sgIP_malloc(" + std::to_string(request) + ")" + (block ? "" : " = null"));
+    return block;
+}
+
+void giveBack(void* buffer) {
+    if (buffer == nullptr) {
+        return;
+    }
+    auto hook = hw::program(Cpu::Main).ipFree;
+    if (hook == nullptr) {
+        hw::trace("alloc", "sgIP_free: the program has no sgIP_free");
+        return;
+    }
+    hook(buffer);
+    hw::trace("alloc", "sgIP_free");
+}
+
+void refreshStatus() {
+    MainHalf& h = half();
+    if (h.block == nullptr || h.request == 0) {
+        h.status = kAssocDisconnected;
+    } else if (h.block->statusRequest == h.request) {
+        h.status = h.block->assocStatus;
+    } else {
+        h.status = kAssocSearching;  // the co half has not taken the request yet
+    }
+}
+
+bool validSocket(int s) { return s >= 0 && s < kMaxSockets && half().sockets[s].open; }
+
+void ringCo() {
+    MainHalf& h = half();
+    if (h.block == nullptr || h.sync == nullptr || h.block->bellToCo != 0) {
+        return;
+    }
+    h.block->bellToCo = 1;
+    h.sync();
+}
+
+// Takes in whatever the co half has done: sent buffers back to the program,
+// received datagrams into their sockets.
+void service() {
+    MainHalf& h = half();
+    if (h.block == nullptr || h.busy) {
+        return;
+    }
+    h.busy = true;
+    SharedBlock& b = *h.block;
+    refreshStatus();
+    while (h.txFreed != b.txDone) {
+        TxSlot& slot = b.tx[h.txFreed % kTxSlots];
+        giveBack(reinterpret_cast<void*>(static_cast<uintptr_t>(slot.buffer)));
+        slot.buffer = 0;
+        ++h.txFreed;
+    }
+    while (b.rxTail != b.rxHead) {
+        const RxSlot& slot = b.rx[b.rxTail % kRxSlots];
+        std::string what = "datagram from " + endpoint(slot.address, slot.port);
+        if (!validSocket(slot.socket)) {
+            hw::trace("net-drop", what + ": socket " + std::to_string(slot.socket) + " is not open");
+        } else if (h.sockets[slot.socket].queue.size() >= kMaxQueuedPerSocket) {
+            hw::trace("net-drop", what + ": socket " + std::to_string(slot.socket) + " queue full");
+        } else if (void* buffer = takeBuffer(static_cast<int>(slot.length))) {
+            if (slot.length > 0) {
+                std::memcpy(buffer, slot.data, slot.length);
+            }
+            h.sockets[slot.socket].queue.push_back(
+                Queued{buffer, static_cast<int>(slot.length), slot.address, slot.port});
+        } else {
+            hw::trace("net-drop", what + ": no buffer");
+        }
+        ++b.rxTail;
+    }
+    h.busy = false;
+}
+
+void dropQueue(Socket& socket) {
+    for (Queued& q : socket.queue) {
+        giveBack(q.buffer);
+    }
+    socket.queue.clear();
+}
+
+int failCall(const std::string& call, const char* why) {
+    hw::trace("call", call + "=-1 (" + why + ")");
+    return -1;
+}
+
+}  // namespace
+}  // namespace vxsim::wifi
+
+namespace vxwifi9 {
+using namespace vxsim;
+using namespace vxsim::wifi;
+
+u32 Wifi_Init(int initflags) {
+    onMain("Wifi_Init");
+    hw::trace("call", "Wifi_Init(" + std::to_string(initflags) + ")");
+    hw::charge(kCallCycles);
+    auto* first = static_cast<uint8_t*>(hw::deviceMemory(kBlockAddress));
+    auto* last = static_cast<uint8_t*>(hw::deviceMemory(kBlockAddress + sizeof(SharedBlock) - 1));
+    if (first == nullptr || last != first + sizeof(SharedBlock) - 1) {
+        hw::fatal("Wifi_Init: main memory is not mapped where the wireless block goes");
+    }
+    MainHalf& h = half();
+    for (Socket& s : h.sockets) {
+        dropQueue(s);
+        s.open = false;
+    }
+    if (h.block != nullptr) {
+        // Buffers still with the co half of the previous start.
+        for (uint32_t i = h.txFreed; i != h.block->txHead; ++i) {
+            giveBack(reinterpret_cast<void*>(static_cast<uintptr_t>(h.block->tx[i % kTxSlots].buffer)));
+        }
+    }
+    WifiSyncHandler sync = h.sync;
+    h = MainHalf{};
+    h.sync = sync;
+    std::memset(first, 0, sizeof(SharedBlock));
+    auto* b = reinterpret_cast<SharedBlock*>(first);
+    b->magic = kMagic;
+    b->version = kVersion;
+    b->size = sizeof(SharedBlock);
+    b->self = kBlockAddress;
+    h.block = b;
+    return kBlockAddress;
+}
+
+int Wifi_CheckInit(void) {
+    onMain("Wifi_CheckInit");
+    hw::charge(kCallCycles);
+    MainHalf& h = half();
+    int result = h.ready ? 1 : 0;
+    if (result != h.checkInitTraced) {
+        h.checkInitTraced = result;
+        hw::trace("call", "Wifi_CheckInit()=" + std::to_string(result));
+    }
+    return result;
+}
+
+void Wifi_SetSyncHandler(WifiSyncHandler handler) {
+    onMain("Wifi_SetSyncHandler");
+    hw::trace("call", handler ? "Wifi_SetSyncHandler(handler)" : "Wifi_SetSyncHandler(null)");
+    hw::charge(kCallCycles);
+    half().sync = handler;
+}
+
+void Wifi_Sync(void) {
+    onMain("Wifi_Sync");
+    hw::trace("call", "Wifi_Sync()");
+    hw::charge(kCallCycles);
+    MainHalf& h = half();
+    if (h.block == nullptr) {
+        return;
+    }
+    h.block->bellToMain = 0;
+    // Readiness is learnt here and only here: the co half has rung us.
+    if (!h.ready && h.block->coState == kCoRunning) {
+        h.ready = true;
+        hw::trace("wifi", "both halves running");
+    }
+    service();
+}
+
+void Wifi_Timer(int num_ms) {
+    onMain("Wifi_Timer");
+    hw::trace("call", "Wifi_Timer(" + std::to_string(num_ms) + ")");
+    hw::charge(kCallCycles);
+    // A doorbell may have been lost; the data path goes on regardless.
+    service();
+}
+
+void Wifi_AutoConnect(void) {
+    onMain("Wifi_AutoConnect");
+    hw::trace("call", "Wifi_AutoConnect()");
+    hw::charge(kCallCycles);
+    MainHalf& h = half();
+    if (h.block == nullptr) {
+        hw::trace("wifi", "Wifi_AutoConnect: the library is not initialised");
+        return;
+    }
+    h.request = h.request + 1;
+    h.block->connectRequest = h.request;
+    refreshStatus();
+    ringCo();
+}
+
+int Wifi_AssocStatus(void) {
+    onMain("Wifi_AssocStatus");
+    hw::charge(kStatusCycles);
+    MainHalf& h = half();
+    uint32_t before = h.status;
+    refreshStatus();
+    if (static_cast<int>(h.status) != h.statusTraced) {
+        h.statusTraced = static_cast<int>(h.status);
+        hw::trace("call", "Wifi_AssocStatus()=" + std::to_string(h.status));
+    }
+    if (h.status == before) {
+        // Nothing changes before the next event; polling until then is idle.
+        hw::idleUntil(hw::now() + kCyclesPerFrame);
+    }
+    return static_cast<int>(h.status);
+}
+
+}  // namespace vxwifi9
+
+namespace vxnet {
+using namespace vxsim;
+using namespace vxsim::wifi;
+
+uint16_t htons(uint16_t value) {
+    return std::endian::native == std::endian::little ? static_cast<uint16_t>((value >> 8) | (value << 8)) : value;
+}
+uint16_t ntohs(uint16_t value) { return htons(value); }
+uint32_t htonl(uint32_t value) {
+    return std::endian::native == std::endian::little ? __builtin_bswap32(value) : value;
+}
+uint32_t ntohl(uint32_t value) { return htonl(value); }
+
+unsigned long inet_addr(const char* text) {
+    if (text == nullptr) {
+        return INADDR_NONE;
+    }
+    uint32_t parts[4] = {};
+    const char* p = text;
+    for (int i = 0; i < 4; ++i) {
+        if (*p < '0' || *p > '9') {
+            return INADDR_NONE;
+        }
+        uint32_t value = 0;
+        int digits = 0;
+        while (*p >= '0' && *p <= '9') {
+            value = value * 10 + static_cast<uint32_t>(*p - '0');
+            if (++digits > 3 || value > 255) {
+                return INADDR_NONE;
+            }
+            ++p;
+        }
+        parts[i] = value;
+        if (i < 3) {
+            if (*p != '.') {
+                return INADDR_NONE;
+            }
+            ++p;
+        }
+    }
+    if (*p != '\0') {
+        return INADDR_NONE;
+    }
+    return htonl(parts[0] << 24 | parts[1] << 16 | parts[2] << 8 | parts[3]);
+}
+
+int socket(int domain, int type, int protocol) {
+    onMain("socket");
+    hw::charge(kCallCycles);
+    std::string call = "socket(" + std::to_string(domain) + ", " + std::to_string(type) + ", " +
+                       std::to_string(protocol) + ")";
+    if (domain != AF_INET || type != SOCK_DGRAM || (protocol != 0 && protocol != IPPROTO_UDP)) {
+        return failCall(call, "only UDP over IPv4");
+    }
+    MainHalf& h = half();
+    for (int s = 0; s < kMaxSockets; ++s) {
+        if (!h.sockets[s].open) {
+            h.sockets[s].open = true;
+            hw::trace("call", call + "=" + std::to_string(s));
+            return s;
+        }
+    }
+    return failCall(call, "no free socket");
+}
+
+int closesocket(int s) {
+    onMain("closesocket");
+    hw::charge(kCallCycles);
+    std::string call = "closesocket(" + std::to_string(s) + ")";
+    if (!validSocket(s)) {
+        return failCall(call, "bad handle");
+    }
+    MainHalf& h = half();
+    service();
+    dropQueue(h.sockets[s]);
+    h.sockets[s].open = false;
+    // The co half releases the host socket, after whatever was sent before.
+    if (h.block != nullptr && h.block->txHead - h.txFreed < static_cast<uint32_t>(kTxSlots)) {
+        TxSlot& slot = h.block->tx[h.block->txHead % kTxSlots];
+        slot = TxSlot{};
+        slot.op = kTxClose;
+        slot.socket = s;
+        ++h.block->txHead;
+        ringCo();
+    }
+    hw::trace("call", call + "=0");
+    return 0;
+}
+
+int sendto(int s, const void* data, int sendlength, int flags, const struct sockaddr* addr, int addrlen) {
+    (void)flags;
+    onMain("sendto");
+    hw::charge(kCallCycles);
+    std::string call = "sendto(" + std::to_string(s) + ", " + std::to_string(sendlength) + " bytes";
+    const auto* to = reinterpret_cast<const sockaddr_in*>(addr);
+    if (addr != nullptr && addrlen >= static_cast<int>(sizeof(sockaddr_in))) {
+        call += ", " + endpoint(to->sin_addr.s_addr, to->sin_port);
+    }
+    call += ")";
+    MainHalf& h = half();
+    if (!validSocket(s)) {
+        return failCall(call, "bad handle");
+    }
+    service();
+    if (h.status != kAssocAssociated) {
+        return failCall(call, "not associated");
+    }
+    if (addr == nullptr || addrlen < static_cast<int>(sizeof(sockaddr_in)) || to->sin_family != AF_INET) {
+        return failCall(call, "bad address");
+    }
+    if (sendlength < 0 || sendlength > kMaxDatagram || (data == nullptr && sendlength > 0)) {
+        return failCall(call, "bad length");
+    }
+    SharedBlock& b = *h.block;
+    if (b.txHead - h.txFreed >= static_cast<uint32_t>(kTxSlots)) {
+        return failCall(call, "send queue full");
+    }
+    void* buffer = takeBuffer(sendlength);
+    if (buffer == nullptr) {
+        return failCall(call, "no buffer");
+    }
+    if (sendlength > 0) {
+        std::memcpy(buffer, data, static_cast<size_t>(sendlength));
+    }
+    TxSlot& slot = b.tx[b.txHead % kTxSlots];
+    slot = TxSlot{};
+    slot.op = kTxSend;
+    slot.socket = s;
+    slot.address = to->sin_addr.s_addr;
+    slot.port = to->sin_port;
+    slot.length = static_cast<uint32_t>(sendlength);
+    slot.buffer = reinterpret_cast<uintptr_t>(buffer);
+    ++b.txHead;
+    hw::trace("call", call + "=" + std::to_string(sendlength));
+    ringCo();
+    return sendlength;
+}
+
+int recvfrom(int s, void* data, int recvlength, int flags, struct sockaddr* addr, int* addrlen) {
+    (void)flags;
+    onMain("recvfrom");
+    hw::charge(kCallCycles);
+    std::string call = "recvfrom(" + std::to_string(s) + ", " + std::to_string(recvlength) + ")";
+    MainHalf& h = half();
+    if (!validSocket(s)) {
+        return failCall(call, "bad handle");
+    }
+    service();
+    if (h.status != kAssocAssociated) {
+        return failCall(call, "not associated");
+    }
+    if (recvlength < 0 || (data == nullptr && recvlength > 0)) {
+        return failCall(call, "bad length");
+    }
+    bool waitTraced = false;
+    for (;;) {
+        service();
+        if (!validSocket(s)) {
+            return failCall(call, "socket closed while waiting");
+        }
+        Socket& socket = h.sockets[s];
+        if (!socket.queue.empty()) {
+            Queued q = socket.queue.front();
+            socket.queue.pop_front();
+            int n = q.length < recvlength ? q.length : recvlength;
+            if (n > 0) {
+                std::memcpy(data, q.buffer, static_cast<size_t>(n));
+            }
+            if (addr != nullptr) {
+                sockaddr_in from{};
+                from.sin_family = AF_INET;
+                from.sin_port = q.port;
+                from.sin_addr.s_addr = q.address;
+                size_t room = sizeof from;
+                if (addrlen != nullptr && *addrlen >= 0 && static_cast<size_t>(*addrlen) < room) {
+                    room = static_cast<size_t>(*addrlen);
+                }
+                std::memcpy(addr, &from, room);
+            }
+            if (addrlen != nullptr) {
+                *addrlen = static_cast<int>(sizeof(sockaddr_in));
+            }
+            giveBack(q.buffer);
+            hw::trace("call", call + "=" + std::to_string(n) + " from " + endpoint(q.address, q.port) +
+                                  (q.length > n ? " (" + std::to_string(q.length - n) + " bytes discarded)" : ""));
+            return n;
+        }
+        if (!waitTraced) {
+            waitTraced = true;
+            hw::trace("call", call + " waiting");
+        }
+        hw::haltForNetwork(wifiradio::hostFd(s));
+    }
+}
+
+}  // namespace vxnet
