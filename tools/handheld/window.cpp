@@ -1,0 +1,111 @@
+#include "window.h"
+
+#include <SDL/SDL.h>
+
+#include "nds.h"
+
+namespace vxhandheld {
+
+namespace {
+
+constexpr int kWidth = 256;
+constexpr int kHeight = 384;
+
+uint32_t keyBit(SDLKey key) {
+    switch (key) {
+    case SDLK_UP: return KEY_UP;
+    case SDLK_DOWN: return KEY_DOWN;
+    case SDLK_LEFT: return KEY_LEFT;
+    case SDLK_RIGHT: return KEY_RIGHT;
+    case SDLK_x: return KEY_A;
+    case SDLK_z: return KEY_B;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER: return KEY_START;
+    case SDLK_BACKSPACE: return KEY_SELECT;
+    case SDLK_a: return KEY_L;
+    case SDLK_s: return KEY_R;
+    case SDLK_q: return KEY_X;
+    case SDLK_w: return KEY_Y;
+    default: return 0;
+    }
+}
+
+}  // namespace
+
+Window::~Window() {
+    if (open_) SDL_Quit();
+}
+
+bool Window::open(int scale, const std::string& title, std::string& error) {
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE) != 0) {
+        error = std::string("cannot start the display: ") + SDL_GetError();
+        return false;
+    }
+    open_ = true;
+    scale_ = scale;
+    screen_ = SDL_SetVideoMode(kWidth * scale, kHeight * scale, 32, SDL_SWSURFACE);
+    if (!screen_) {
+        error = std::string("cannot open the window: ") + SDL_GetError();
+        return false;
+    }
+    SDL_WM_SetCaption(title.c_str(), title.c_str());
+    return true;
+}
+
+void Window::present(const std::vector<uint8_t>& rgb) {
+    if (!screen_ || rgb.size() < size_t(kWidth) * kHeight * 3) return;
+    if (SDL_MUSTLOCK(screen_) && SDL_LockSurface(screen_) != 0) return;
+    const SDL_PixelFormat* format = screen_->format;
+    const int bpp = format->BytesPerPixel;
+    for (int y = 0; y < kHeight; ++y) {
+        for (int sy = 0; sy < scale_; ++sy) {
+            auto* row = static_cast<uint8_t*>(screen_->pixels) + size_t(y * scale_ + sy) * screen_->pitch;
+            for (int x = 0; x < kWidth; ++x) {
+                const uint8_t* p = &rgb[(size_t(y) * kWidth + x) * 3];
+                const Uint32 pixel = SDL_MapRGB(format, p[0], p[1], p[2]);
+                for (int sx = 0; sx < scale_; ++sx) {
+                    uint8_t* out = row + size_t(x * scale_ + sx) * bpp;
+                    switch (bpp) {
+                    case 4: *reinterpret_cast<Uint32*>(out) = pixel; break;
+                    case 2: *reinterpret_cast<Uint16*>(out) = Uint16(pixel); break;
+                    case 3:
+                        // Byte order of a 24-bit surface follows the masks.
+                        for (int b = 0; b < 3; ++b) out[b] = uint8_t(pixel >> (8 * (SDL_BYTEORDER == SDL_LIL_ENDIAN ? b : 2 - b)));
+                        break;
+                    default: *out = uint8_t(pixel); break;
+                    }
+                }
+            }
+        }
+    }
+    if (SDL_MUSTLOCK(screen_)) SDL_UnlockSurface(screen_);
+    SDL_Flip(screen_);
+}
+
+bool Window::poll() {
+    SDL_Event event;
+    bool running = true;
+    // A key pressed and released between two polls still counts as held for
+    // one frame, so a quick tap is never lost.
+    uint32_t pressed = 0;
+    while (SDL_PollEvent(&event)) {
+        switch (event.type) {
+        case SDL_QUIT: running = false; break;
+        case SDL_KEYDOWN:
+            if (event.key.keysym.sym == SDLK_ESCAPE) running = false;
+            held_ |= keyBit(event.key.keysym.sym);
+            pressed |= keyBit(event.key.keysym.sym);
+            break;
+        case SDL_KEYUP: held_ &= ~keyBit(event.key.keysym.sym); break;
+        case SDL_ACTIVEEVENT:
+            // Keys released while the window had no focus never send a key-up.
+            if ((event.active.state & SDL_APPINPUTFOCUS) && !event.active.gain) held_ = 0;
+            break;
+        default: break;
+        }
+    }
+    keys_ = held_ | pressed;
+    return running;
+}
+
+}  // namespace vxhandheld
