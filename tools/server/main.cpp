@@ -27,8 +27,8 @@ int main(int argc, char** argv) {
     // Tests and the play script read the lines as they come, through a pipe.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    // A shell starts background jobs with SIGINT ignored; an ignored signal is
-    // dropped before it could reach the signalfd, so take both back first.
+    // A shell starts background jobs with SIGINT ignored. Linux still queues a
+    // blocked signal for the signalfd, but back to default keeps that moot.
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
     sigaction(SIGINT, &dfl, nullptr);

@@ -1,0 +1,444 @@
+// vx-server as the clients and the play script meet it: the real binary on
+// loopback, spoken to by UDP peers, judged by its replies, lines and exit.
+#include "process.h"
+#include "udp_peer.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using vxtest::Datagram;
+using vxtest::Process;
+using vxtest::UdpPeer;
+
+namespace {
+
+constexpr auto kReply = 2000ms;    // generous: the sanitizer build is slow
+constexpr auto kSilence = 200ms;   // how long "no answer" is watched for
+
+std::string endpoint(const sockaddr_in& a) {
+    return vxtest::dotted(a) + ":" + std::to_string(ntohs(a.sin_port));
+}
+
+std::vector<uint8_t> le32(int32_t v) {
+    uint32_t u = static_cast<uint32_t>(v);
+    return {uint8_t(u), uint8_t(u >> 8), uint8_t(u >> 16), uint8_t(u >> 24)};
+}
+
+std::vector<uint8_t> stateRecord(int32_t x, int32_t y, int32_t id) {
+    std::vector<uint8_t> r = le32(x);
+    for (auto part : {le32(y), le32(id)}) r.insert(r.end(), part.begin(), part.end());
+    return r;
+}
+
+int countLines(const std::string& text, const std::string& prefix) {
+    std::istringstream in(text);
+    int n = 0;
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(prefix, 0) == 0) ++n;
+    return n;
+}
+
+int countExact(const std::string& text, const std::string& wanted) {
+    std::istringstream in(text);
+    int n = 0;
+    for (std::string line; std::getline(in, line);)
+        if (line == wanted) ++n;
+    return n;
+}
+
+std::unique_ptr<UdpPeer> clientPeer(const std::string& address = "127.0.0.1", uint16_t port = 0) {
+    std::string error;
+    auto peer = UdpPeer::bind(address, port, &error);
+    EXPECT_TRUE(peer) << error;
+    return peer;
+}
+
+// One running server. Ports default to 0 so the kernel picks free ones; the
+// "listening" lines tell which it got.
+class RunningServer {
+public:
+    explicit RunningServer(std::vector<std::string> args, bool allPortsZero = true) {
+        std::vector<std::string> argv{vxtest::binaryPath("vx-server")};
+        if (allPortsZero)
+            for (const char* option : {"--desktop-port", "--handheld-port", "--state-port"})
+                if (std::find(args.begin(), args.end(), option) == args.end()) {
+                    argv.push_back(option);
+                    argv.push_back("0");
+                }
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::string error;
+        process_ = Process::start(argv, {}, &error);
+        EXPECT_TRUE(process_) << error;
+        if (!process_) return;
+        ready_ = waitFor("ready\n");
+        std::smatch m;
+        std::string out = process_->outSoFar();
+        std::regex listening("listening (desktop|handheld|state) ([0-9.]+):([0-9]+)");
+        for (auto it = std::sregex_iterator(out.begin(), out.end(), listening); it != std::sregex_iterator(); ++it)
+            ports_[(*it)[1]] = vxtest::makeAddress((*it)[2], static_cast<uint16_t>(std::stoi((*it)[3])));
+    }
+
+    ~RunningServer() {
+        if (process_ && process_->running()) {
+            process_->terminate(SIGKILL);
+            process_->wait(2s);
+        }
+    }
+
+    bool ready() const { return ready_; }
+    bool serves(const std::string& role) const { return ports_.count(role) != 0; }
+    sockaddr_in at(const std::string& role) const { return ports_.at(role); }
+    Process& process() { return *process_; }
+    std::string out() { return process_->outSoFar(); }
+
+    // Bounded: the output either shows `text` within the time or it does not.
+    bool waitFor(const std::string& text, std::chrono::milliseconds timeout = kReply) {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (process_->outSoFar().find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline || !process_->running())
+                return process_->outSoFar().find(text) != std::string::npos;
+            std::this_thread::sleep_for(5ms);
+        }
+        return true;
+    }
+
+    // Sends ADDME from `peer` to `role` and returns the reply, if any.
+    std::optional<Datagram> registerFrom(UdpPeer& peer, const std::string& role) {
+        EXPECT_TRUE(peer.sendTo(at(role), "ADDME", 5));
+        return peer.receive(kReply);
+    }
+
+    void send(UdpPeer& peer, const std::string& role, const std::vector<uint8_t>& bytes) {
+        EXPECT_TRUE(peer.sendTo(at(role), bytes.data(), bytes.size()));
+    }
+
+    // Stops the server and returns how it ended, with all its output.
+    vxtest::ProcessResult stop(int sig = SIGTERM) {
+        process_->terminate(sig);
+        return process_->wait(5s);
+    }
+
+private:
+    std::unique_ptr<Process> process_;
+    std::map<std::string, sockaddr_in> ports_;
+    bool ready_ = false;
+};
+
+// Once the server has answered a later ADDME from the same peer, it has read
+// everything that peer sent before it on that port; on other ports it may not
+// have, so tests that need an order wait for the line instead.
+
+}  // namespace
+
+TEST(ServerRegistration, IdsCountFromFirstIdLittleEndianFromTheRequestedPort) {
+    // 0x01020304: every byte differs, so a byte-order slip shows.
+    RunningServer server({"--first-id", "16909060"});
+    ASSERT_TRUE(server.ready()) << server.out();
+    auto desktop = clientPeer();
+    auto handheld = clientPeer();
+
+    auto first = server.registerFrom(*desktop, "desktop");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->data, (std::vector<uint8_t>{4, 3, 2, 1}));
+    EXPECT_EQ(endpoint(first->from), endpoint(server.at("desktop")));
+
+    auto second = server.registerFrom(*handheld, "handheld");
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->data, (std::vector<uint8_t>{5, 3, 2, 1}));
+    EXPECT_EQ(endpoint(second->from), endpoint(server.at("handheld")));
+
+    const std::string desktopAt = "127.0.0.1:" + std::to_string(desktop->port());
+    const std::string handheldAt = "127.0.0.1:" + std::to_string(handheld->port());
+    EXPECT_TRUE(server.waitFor("register " + desktopAt + " (desktop) -> id 16909060\n")) << server.out();
+    EXPECT_TRUE(server.waitFor("register " + handheldAt + " (handheld) -> id 16909061\n")) << server.out();
+}
+
+TEST(ServerRegistration, RepeatedAddmeFromOneSourceKeepsItsId) {
+    // The handheld re-registers on every press of A and never reads that
+    // answer; its state records keep the first id, so the id must not move.
+    RunningServer server({"--first-id", "7"});
+    ASSERT_TRUE(server.ready()) << server.out();
+    auto handheld = clientPeer();
+    auto other = clientPeer();
+
+    for (int press = 0; press < 3; ++press) {
+        auto ack = server.registerFrom(*handheld, "handheld");
+        ASSERT_TRUE(ack);
+        EXPECT_EQ(ack->data, le32(7));
+    }
+    auto otherAck = server.registerFrom(*other, "desktop");
+    ASSERT_TRUE(otherAck);
+    EXPECT_EQ(otherAck->data, le32(8));
+
+    const std::string at = "127.0.0.1:" + std::to_string(handheld->port());
+    ASSERT_TRUE(server.waitFor("(desktop) -> id 8\n")) << server.out();
+    std::string out = server.out();
+    EXPECT_EQ(countExact(out, "register " + at + " (handheld) -> id 7"), 1) << out;
+    EXPECT_EQ(countExact(out, "register " + at + " (handheld) -> id 7 (again)"), 2) << out;
+
+    auto result = server.stop();
+    EXPECT_NE(result.out.find("summary: 4 registrations, 2 players,"), std::string::npos) << result.out;
+}
+
+TEST(ServerRegistration, NegativeFirstIdTravelsAsTwosComplement) {
+    RunningServer server({"--first-id", "-1"});
+    ASSERT_TRUE(server.ready()) << server.out();
+    auto a = clientPeer();
+    auto b = clientPeer();
+    auto ackA = server.registerFrom(*a, "desktop");
+    auto ackB = server.registerFrom(*b, "desktop");
+    ASSERT_TRUE(ackA && ackB);
+    EXPECT_EQ(ackA->data, (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(ackB->data, le32(0));
+    EXPECT_TRUE(server.waitFor("-> id -1\n")) << server.out();
+}
+
+TEST(ServerRegistration, DefaultPortsServeBothClientsAndStates) {
+    // A loopback address of its own keeps the fixed ports clear of other runs.
+    const std::string address = vxtest::uniqueLoopbackAddress();
+    RunningServer server({"--bind", address}, /*allPortsZero=*/false);
+    ASSERT_TRUE(server.ready()) << server.out() << server.process().errSoFar();
+    EXPECT_EQ(endpoint(server.at("desktop")), address + ":9779");
+    EXPECT_EQ(endpoint(server.at("state")), address + ":9780");
+    if (!server.serves("handheld")) GTEST_SKIP() << "port 80 needs privileges: " << server.process().errSoFar();
+    EXPECT_EQ(endpoint(server.at("handheld")), address + ":80");
+
+    auto desktop = clientPeer();
+    auto handheld = clientPeer();
+    auto ackD = server.registerFrom(*desktop, "desktop");
+    auto ackH = server.registerFrom(*handheld, "handheld");
+    ASSERT_TRUE(ackD && ackH);
+    EXPECT_EQ(ackD->data, le32(1));
+    EXPECT_EQ(ackH->data, le32(2));
+    server.send(*handheld, "state", stateRecord(128, 128, 2));
+    EXPECT_TRUE(server.waitFor("state id 2 from 127.0.0.1:" + std::to_string(handheld->port()) +
+                               ": X=128 Y=128 userID=2\n"))
+        << server.out();
+}
+
+TEST(ServerStates, PrintedOnFirstRecordAndOnEveryChangeOnly) {
+    RunningServer server({});
+    ASSERT_TRUE(server.ready()) << server.out();
+    auto a = clientPeer();
+    auto b = clientPeer();
+    ASSERT_TRUE(server.registerFrom(*a, "desktop"));
+    ASSERT_TRUE(server.registerFrom(*b, "handheld"));
+    const std::string fromA = "state id 1 from 127.0.0.1:" + std::to_string(a->port()) + ": ";
+    const std::string fromB = "state id 2 from 127.0.0.1:" + std::to_string(b->port()) + ": ";
+
+    // The userID in the record is printed as sent, even when it is not the
+    // player's id (a handheld whose ACK got lost sends 0).
+    const std::vector<std::vector<uint8_t>> recordsA = {
+        stateRecord(0, 0, 1),  stateRecord(0, 0, 1),  stateRecord(2, 0, 1),
+        stateRecord(2, 0, 1),  stateRecord(2, -2, 1), stateRecord(2, -2, 0),
+        stateRecord(2, -2, 0),
+    };
+    for (const auto& r : recordsA) server.send(*a, "state", r);
+    server.send(*b, "state", stateRecord(0, 0, 1));  // same values as A's first, other player
+    server.send(*a, "state", stateRecord(255, 255, 1));
+    ASSERT_TRUE(server.waitFor(fromA + "X=255 Y=255 userID=1\n")) << server.out();
+    ASSERT_TRUE(server.waitFor(fromB + "X=0 Y=0 userID=1\n")) << server.out();
+
+    auto result = server.stop();
+    const std::string expectA = fromA + "X=0 Y=0 userID=1\n" + fromA + "X=2 Y=0 userID=1\n" + fromA +
+                                "X=2 Y=-2 userID=1\n" + fromA + "X=2 Y=-2 userID=0\n" + fromA +
+                                "X=255 Y=255 userID=1\n";
+    std::string onlyA;
+    std::istringstream in(result.out);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(fromA, 0) == 0) onlyA += line + "\n";
+    EXPECT_EQ(onlyA, expectA);
+    EXPECT_EQ(countLines(result.out, fromB), 1) << result.out;
+    EXPECT_NE(result.out.find("summary: 2 registrations, 2 players, 9 state records, 0 ignored"),
+              std::string::npos)
+        << result.out;
+}
+
+TEST(ServerStates, SenderOnAnotherAddressIsMatchedByItsPortWhenUnambiguous) {
+    // A client whose ACK came from elsewhere keeps its socket, so its port.
+    auto registered = clientPeer("127.0.0.1");
+    ASSERT_TRUE(registered);
+    auto samePort = clientPeer("127.0.0.3", registered->port());
+    auto stranger = clientPeer("127.0.0.4");
+    ASSERT_TRUE(samePort && stranger);
+    RunningServer server({});
+    ASSERT_TRUE(server.ready()) << server.out();
+    ASSERT_TRUE(server.registerFrom(*registered, "desktop"));
+
+    server.send(*samePort, "state", stateRecord(4, 6, 1));
+    EXPECT_TRUE(server.waitFor("state id 1 from 127.0.0.3:" + std::to_string(registered->port()) +
+                               ": X=4 Y=6 userID=1 (matched by port)\n"))
+        << server.out();
+
+    // A second player on that port makes the port ambiguous.
+    auto twin = clientPeer("127.0.0.5", registered->port());
+    ASSERT_TRUE(twin);
+    ASSERT_TRUE(server.registerFrom(*twin, "desktop"));
+    server.send(*samePort, "state", stateRecord(8, 6, 1));
+    EXPECT_TRUE(server.waitFor("ignored: state from unknown sender 127.0.0.3:")) << server.out();
+}
+
+TEST(ServerMalformed, IgnoredCountedAndServerKeepsServing) {
+    RunningServer server({});
+    ASSERT_TRUE(server.ready()) << server.out();
+    auto peer = clientPeer();
+    auto stranger = clientPeer();
+    const std::vector<std::vector<uint8_t>> badRegistrations = {
+        {},
+        {'A', 'D', 'D', 'M'},
+        {'A', 'D', 'D', 'M', 'E', 0},
+        {'a', 'd', 'd', 'm', 'e'},
+        {'A', 'D', 'D', 'M', 'F'},
+        stateRecord(1, 2, 3),
+        std::vector<uint8_t>(1000, 'A'),
+    };
+    for (const char* role : {"desktop", "handheld"})
+        for (const auto& bad : badRegistrations) server.send(*peer, role, bad);
+    // None of them may have been answered.
+    EXPECT_FALSE(peer->receive(kSilence)) << server.out();
+
+    // A state from a sender that never registered, then bad sizes from one that did.
+    server.send(*stranger, "state", stateRecord(1, 1, 1));
+    ASSERT_TRUE(server.registerFrom(*peer, "desktop"));
+    for (size_t size : {0, 1, 11, 13, 24, 1500}) server.send(*peer, "state", std::vector<uint8_t>(size, 7));
+    server.send(*peer, "state", stateRecord(3, 4, 1));
+    ASSERT_TRUE(server.waitFor("X=3 Y=4 userID=1\n")) << server.out();
+
+    auto result = server.stop();
+    EXPECT_EQ(result.exitCode, 0);
+    // 2 x 7 on the registration ports, 1 unknown sender, 6 sizes on the state port.
+    EXPECT_EQ(countLines(result.out, "ignored: "), 21) << result.out;
+    EXPECT_NE(result.out.find("ignored: wrong payload from 127.0.0.1:" + std::to_string(peer->port()) +
+                              " on handheld port"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("ignored: 1000-byte datagram from"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("ignored: 1500-byte datagram from"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("ignored: state from unknown sender 127.0.0.1:" + std::to_string(stranger->port())),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("summary: 1 registrations, 1 players, 1 state records, 21 ignored"),
+              std::string::npos)
+        << result.out;
+}
+
+TEST(ServerPorts, PortInUseIsNamedAndTheOthersAreServed) {
+    auto squatter = clientPeer();
+    ASSERT_TRUE(squatter);
+    RunningServer server({"--desktop-port", std::to_string(squatter->port())});
+    ASSERT_TRUE(server.ready()) << server.out() << server.process().errSoFar();
+    const std::string err = server.process().errSoFar();
+    EXPECT_NE(err.find("desktop port 127.0.0.1:" + std::to_string(squatter->port())), std::string::npos) << err;
+    EXPECT_NE(err.find(std::strerror(EADDRINUSE)), std::string::npos) << err;
+    EXPECT_FALSE(server.serves("desktop"));
+
+    auto peer = clientPeer();
+    auto ack = server.registerFrom(*peer, "handheld");
+    ASSERT_TRUE(ack);
+    EXPECT_EQ(ack->data, le32(1));
+    server.send(*peer, "state", stateRecord(1, 1, 1));
+    EXPECT_TRUE(server.waitFor("state id 1 from")) << server.out();
+}
+
+TEST(ServerPorts, NoPortBoundExitsOne) {
+    auto a = clientPeer(), b = clientPeer(), c = clientPeer();
+    ASSERT_TRUE(a && b && c);
+    auto result = vxtest::runProcess({vxtest::binaryPath("vx-server"), "--desktop-port", std::to_string(a->port()),
+                                      "--handheld-port", std::to_string(b->port()), "--state-port",
+                                      std::to_string(c->port())},
+                                     5s);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 1);
+    for (const char* role : {"desktop", "handheld", "state"})
+        EXPECT_NE(result.err.find(std::string("cannot bind ") + role + " port"), std::string::npos) << result.err;
+}
+
+class ServerStopSignal : public ::testing::TestWithParam<int> {};
+
+TEST_P(ServerStopSignal, ExitsZeroAfterOneSummaryLine) {
+    RunningServer server({});
+    ASSERT_TRUE(server.ready()) << server.out();
+    auto peer = clientPeer();
+    ASSERT_TRUE(server.registerFrom(*peer, "desktop"));
+    server.send(*peer, "state", stateRecord(2, 0, 1));
+    server.send(*peer, "desktop", {'x'});
+    ASSERT_TRUE(server.waitFor("ignored: ")) << server.out();
+    ASSERT_TRUE(server.waitFor("X=2 Y=0")) << server.out();
+
+    auto result = server.stop(GetParam());
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.exitCode, 0);
+    const std::string name = GetParam() == SIGINT ? "SIGINT" : "SIGTERM";
+    const std::string last = "summary: 1 registrations, 1 players, 1 state records, 1 ignored (" + name + ")\n";
+    ASSERT_GE(result.out.size(), last.size());
+    EXPECT_EQ(result.out.substr(result.out.size() - last.size()), last) << result.out;
+    EXPECT_EQ(countLines(result.out, "summary: "), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ServerStopSignal, ::testing::Values(SIGINT, SIGTERM),
+                         [](const auto& info) { return std::string(info.param == SIGINT ? "SIGINT" : "SIGTERM"); });
+
+TEST(ServerStopSignalInherited, SigintStopsItEvenWhenStartedWithSigintIgnored) {
+    // A non-interactive shell starts background jobs that way (play script: `vx-server &`).
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGINT, &ignore, &previous);
+    RunningServer server({});
+    sigaction(SIGINT, &previous, nullptr);
+    ASSERT_TRUE(server.ready()) << server.out();
+
+    auto result = server.stop(SIGINT);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.out.find("summary: 0 registrations, 0 players, 0 state records, 0 ignored (SIGINT)"),
+              std::string::npos)
+        << result.out;
+}
+
+TEST(ServerCommandLine, BadArgumentsExitTwoWithOneLine) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--desktop-port"},
+        {"--desktop-port", "65536"},
+        {"--state-port", "-1"},
+        {"--handheld-port", "80x"},
+        {"--first-id", "2147483648"},
+        {"--first-id", ""},
+        {"--bind", "300.1.1.1"},
+        {"--bind", "no-such-host.invalid"},
+        {"--desktop-port", "5000", "--state-port", "5000"},
+        {"--verbose"},
+        {"9779"},
+    };
+    for (const auto& args : bad) {
+        std::vector<std::string> argv{vxtest::binaryPath("vx-server")};
+        argv.insert(argv.end(), args.begin(), args.end());
+        auto result = vxtest::runProcess(argv, 5s);
+        std::string shown;
+        for (const auto& a : args) shown += " '" + a + "'";
+        EXPECT_EQ(result.exitCode, 2) << shown;
+        EXPECT_EQ(countLines(result.err, "vx-server: "), 1) << shown << "\n" << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << shown << "\n" << result.err;
+        EXPECT_EQ(result.out, "") << shown;
+    }
+}
+
+TEST(ServerCommandLine, HelpDescribesOptionsAndExitsZero) {
+    auto result = vxtest::runProcess({vxtest::binaryPath("vx-server"), "--help"}, 5s);
+    EXPECT_EQ(result.exitCode, 0);
+    for (const char* option : {"--bind", "--desktop-port", "--handheld-port", "--state-port", "--first-id"})
+        EXPECT_NE(result.out.find(option), std::string::npos) << option;
+}
