@@ -1,0 +1,83 @@
+// Joining an access point: the states the main program sees, and how long
+// the simulated world takes to let it in or turn it away.
+#include "wifi_test_support.h"
+
+namespace wifitest {
+namespace {
+
+using vxsim::Cpu;
+
+constexpr uint64_t kPatience = 600;  // ten seconds of virtual time
+
+// Cycles from the program's Wifi_AutoConnect to the status it ended on.
+uint64_t associationTime(const Handheld& h, int finalStatus) {
+    auto start = h.find("call", "Wifi_AutoConnect()");
+    auto end = h.find("call", "Wifi_AssocStatus()=" + std::to_string(finalStatus));
+    EXPECT_TRUE(start && end);
+    if (!start || !end) {
+        return ~0ull;
+    }
+    EXPECT_EQ(start->cpu, Cpu::Main);
+    return end->cycle - start->cycle;
+}
+
+TEST(WifiAssociation, StoredSettingsAndMatchingAccessPointAssociateWithinTwoSeconds) {
+    Handheld h;
+    ASSERT_TRUE(h.runUntilSettled(kPatience));
+    EXPECT_EQ(mainReport.statusBeforeConnect, 0);
+    EXPECT_EQ(mainReport.finalStatus, 5);
+    EXPECT_EQ(mainReport.statuses, (std::vector<int>{1, 2, 3, 4, 5}));
+    EXPECT_LT(associationTime(h, 5), seconds(2));
+    // Progress came from the co-processor's side, over its interrupts.
+    EXPECT_TRUE(h.find("wifi", "association: associated"));
+    EXPECT_EQ(h.find("wifi", "association: associated")->cpu, Cpu::Co);
+    EXPECT_GT(h.count("call", "Wifi_Interrupt()"), 0);
+    // The tight polling loop is not traced call by call.
+    EXPECT_LT(h.count("call", "Wifi_AssocStatus()"), 10);
+}
+
+TEST(WifiAssociation, ProgressesOnFrameUpdatesWithoutTheWirelessInterrupt) {
+    coOptions.wifiIrq = false;
+    Handheld h;
+    ASSERT_TRUE(h.runUntilSettled(kPatience));
+    EXPECT_EQ(mainReport.finalStatus, 5);
+    EXPECT_LT(associationTime(h, 5), seconds(2));
+    EXPECT_EQ(h.count("call", "Wifi_Interrupt()"), 0);
+}
+
+TEST(WifiAssociation, WithoutStoredSettingsCannotConnectWithinFiveSeconds) {
+    vxsim::MachineConfig config;
+    config.storedSettings = false;
+    Handheld h(config);
+    ASSERT_TRUE(h.runUntilSettled(kPatience));
+    EXPECT_EQ(mainReport.finalStatus, 6);
+    EXPECT_EQ(mainReport.statuses.back(), 6);
+    for (int s : mainReport.statuses) {
+        EXPECT_TRUE(s == 1 || s == 6) << s;
+    }
+    EXPECT_LT(associationTime(h, 6), seconds(5));
+}
+
+TEST(WifiAssociation, WithoutMatchingAccessPointSearchesThenCannotConnectWithinFiveSeconds) {
+    vxsim::MachineConfig config;
+    config.matchingAccessPoint = false;
+    Handheld h(config);
+    ASSERT_TRUE(h.runUntilSettled(kPatience));
+    EXPECT_EQ(mainReport.statuses, (std::vector<int>{1, 6}));
+    uint64_t took = associationTime(h, 6);
+    EXPECT_LT(took, seconds(5));
+    // It did search for a while rather than give up at once.
+    EXPECT_GT(took, seconds(1));
+}
+
+TEST(WifiAssociation, StaysDisconnectedWithoutAutoConnect) {
+    mainOptions.connect = false;
+    Handheld h;
+    ASSERT_TRUE(h.runUntilReady(kPatience));
+    h.machine.runFrames(120);
+    EXPECT_EQ(mainReport.statusBeforeConnect, 0);
+    EXPECT_FALSE(h.find("wifi", "association:"));
+}
+
+}  // namespace
+}  // namespace wifitest

@@ -1,0 +1,136 @@
+// Bring-up of the two wireless halves: only a complete handshake, through
+// both programs' FIFO and sync handlers, makes the main half ready.
+#include <cstdio>
+
+#include "wifi_test_support.h"
+
+namespace wifitest {
+namespace {
+
+using vxsim::Cpu;
+
+// About five seconds of virtual time: a working pair is ready within a few frames.
+constexpr uint64_t kPatience = 300;
+
+TEST(WifiHandshake, CorrectPairBecomesReadyThroughSyncs) {
+    mainOptions.connect = false;
+    Handheld h;
+    ASSERT_TRUE(h.runUntilReady(kPatience));
+
+    // The co half was started with exactly the word the main half produced.
+    auto coInit = h.find("call", "Wifi_Init(0x");
+    ASSERT_TRUE(coInit);
+    EXPECT_EQ(coInit->cpu, Cpu::Co);
+    unsigned value = 0;
+    ASSERT_EQ(std::sscanf(coInit->text.c_str(), "Wifi_Init(0x%x)", &value), 1);
+    EXPECT_GE(value, 0x02000000u);
+    EXPECT_LT(value, 0x023FF000u);
+
+    // Readiness came after syncs in both directions, the last one on the main processor.
+    auto ready = h.find("call", "Wifi_CheckInit()=1");
+    ASSERT_TRUE(ready);
+    uint64_t lastMainSync = 0, coSyncs = 0;
+    for (const vxsim::TraceEntry& e : h.machine.trace()) {
+        if (e.cycle > ready->cycle) {
+            break;
+        }
+        if (e.kind == "call" && e.text == "Wifi_Sync()") {
+            if (e.cpu == Cpu::Main) {
+                lastMainSync = e.cycle;
+            } else {
+                ++coSyncs;
+            }
+        }
+    }
+    EXPECT_GT(lastMainSync, coInit->cycle);
+    EXPECT_GE(coSyncs, 1u);
+    EXPECT_GE(mainReport.fifoSyncs.load(), 2u);
+}
+
+struct BrokenLink {
+    const char* name;
+    void (*apply)();
+    const char* expectedTrace;  // nullptr: nothing in particular
+};
+
+void PrintTo(const BrokenLink& b, std::ostream* os) { *os << b.name; }
+
+class WifiBrokenHandshake : public ::testing::TestWithParam<BrokenLink> {};
+
+TEST_P(WifiBrokenHandshake, NeverBecomesReady) {
+    mainOptions.connect = false;
+    GetParam().apply();
+    Handheld h;
+    EXPECT_FALSE(h.runUntilReady(kPatience));
+    EXPECT_FALSE(h.find("call", "Wifi_CheckInit()=1"));
+    // The main program kept asking the whole time.
+    EXPECT_TRUE(h.find("call", "Wifi_CheckInit()=0"));
+    EXPECT_GE(h.machine.cycles(), seconds(4.5));
+    if (GetParam().expectedTrace) {
+        EXPECT_TRUE(h.find("wifi", GetParam().expectedTrace));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, WifiBrokenHandshake,
+    ::testing::Values(
+        // A word inside main memory but not the block's start.
+        BrokenLink{"ValueOffByEight", [] { mainOptions.valueXor = 8; }, "designates no wireless block"},
+        // The same offset seen through a mirror of main memory.
+        BrokenLink{"ValueInMirror", [] { mainOptions.valueXor = 0x00400000; }, "designates no wireless block"},
+        BrokenLink{"ValueIsMarker",
+                   [] {
+                       mainOptions.valueOverride = true;
+                       mainOptions.value = 0x12345678;
+                   },
+                   "designates no wireless block"},
+        BrokenLink{"ValueZero",
+                   [] {
+                       mainOptions.valueOverride = true;
+                       mainOptions.value = 0;
+                   },
+                   "designates no wireless block"},
+        BrokenLink{"NoMainFifoHandler", [] { mainOptions.fifoHandler = false; }, nullptr},
+        BrokenLink{"NoMainSyncHandler", [] { mainOptions.syncHandler = false; }, "listening"},
+        BrokenLink{"NoCoFifoHandler", [] { coOptions.fifoHandler = false; }, "listening"},
+        BrokenLink{"NoCoSyncHandler", [] { coOptions.syncHandler = false; }, "attached"}),
+    [](const ::testing::TestParamInfo<BrokenLink>& info) { return std::string(info.param.name); });
+
+TEST(WifiHandshake, CallsBeforeInitAreHarmless) {
+    mainOptions.callsBeforeInit = true;
+    coOptions.callsBeforeInit = true;
+    Handheld h;
+    ASSERT_TRUE(h.runUntilSettled(kPatience));
+    EXPECT_EQ(mainReport.statusBeforeInit, 0);
+    EXPECT_EQ(mainReport.checkBeforeInit, 0);
+    EXPECT_EQ(mainReport.statusAfterEarlyConnect, 0);
+    EXPECT_EQ(mainReport.sendBeforeInit, -1);
+    // The early AutoConnect left nothing behind: status 0 until the real one.
+    EXPECT_EQ(mainReport.statusBeforeConnect, 0);
+    EXPECT_EQ(mainReport.finalStatus, 5);
+}
+
+TEST(WifiHandshakeDeathTest, MainHalfOnCoProcessorIsFatal) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    coOptions.wrongHalf = true;
+    EXPECT_DEATH(
+        {
+            Handheld h;
+            h.machine.runFrames(10);
+        },
+        "Wifi_Init.*main processor");
+}
+
+TEST(WifiHandshakeDeathTest, CoHalfOnMainProcessorIsFatal) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    mainOptions.script = Script::WrongHalf;
+    EXPECT_DEATH(
+        {
+            Handheld h;
+            h.machine.runFrames(10);
+        },
+        "Wifi_Update.*co-processor");
+}
+
+}  // namespace
+}  // namespace wifitest

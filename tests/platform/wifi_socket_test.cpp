@@ -1,0 +1,191 @@
+// The socket layer end to end: a program on the simulated handheld talks to
+// a real UDP peer on loopback through both halves and the radio.
+#include <cstring>
+
+#include "wifi_peer.h"
+#include "wifi_test_support.h"
+
+namespace wifitest {
+namespace {
+
+constexpr uint64_t kPatience = 900;  // fifteen seconds of virtual time
+
+uint32_t loopback(uint8_t last) {
+    uint32_t a = 0;
+    const uint8_t bytes[4] = {127, 0, 0, last};
+    std::memcpy(&a, bytes, 4);  // network order, as the program holds it
+    return a;
+}
+
+void expectBytes(const Reception& r, std::vector<uint8_t> want) {
+    want.resize(4, 0xEE);  // what the program had in the buffer beforehand
+    EXPECT_EQ(std::vector<uint8_t>(r.bytes, r.bytes + 4), want);
+}
+
+std::vector<uint8_t> payload(int size) {
+    std::vector<uint8_t> p;
+    for (int i = 0; i < size; ++i) {
+        p.push_back(payloadByte(size, i));
+    }
+    return p;
+}
+
+void expectTruncatingExchange(uint16_t fromPort, uint32_t fromAddress) {
+    const MainReport& r = mainReport;
+    EXPECT_GE(r.socketHandle, 0);
+    EXPECT_EQ(r.sendResults, (std::vector<int>{0, 2, 4, 8}));
+    ASSERT_EQ(r.receptions.size(), 5u);
+    const int sizes[5] = {0, 2, 4, 4, 2};
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(r.receptions[i].result, sizes[i]);
+        EXPECT_EQ(r.receptions[i].family, 2);
+        EXPECT_EQ(r.receptions[i].port, fromPort);
+        EXPECT_EQ(r.receptions[i].address, fromAddress);
+        EXPECT_EQ(r.receptions[i].fromLength, 16);
+    }
+    expectBytes(r.receptions[0], {});
+    expectBytes(r.receptions[1], payload(2));
+    expectBytes(r.receptions[2], payload(4));
+    expectBytes(r.receptions[3], {payloadByte(8, 0), payloadByte(8, 1), payloadByte(8, 2), payloadByte(8, 3)});
+    // The last four bytes of the 8-byte datagram were discarded, not kept for later.
+    expectBytes(r.receptions[4], {'Z', 'Y'});
+}
+
+void expectPeerGotTheSends(LoopbackPeer& peer) {
+    auto got = peer.received();
+    ASSERT_EQ(got.size(), 4u);
+    const int sizes[4] = {0, 2, 4, 8};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(got[i].data, payload(sizes[i]));
+        EXPECT_EQ(got[i].fromAddress, "127.0.0.1");
+        // One host socket behind the handheld socket, from its first send on.
+        EXPECT_EQ(got[i].fromPort, got[0].fromPort);
+    }
+    EXPECT_NE(got[0].fromPort, 0);
+}
+
+TEST(WifiSockets, DatagramsBothWaysWithTruncationAndTheRepliersAddress) {
+    PeerOptions po;
+    po.replyAddress = "127.0.0.2";
+    po.afterEchoes = {'Z', 'Y'};
+    LoopbackPeer peer(po);
+    ASSERT_TRUE(peer.ok()) << peer.error();
+    mainOptions.script = Script::Exchange;
+    mainOptions.peerPort = peer.port();
+    Handheld h;
+    ASSERT_TRUE(h.runUntilDone(kPatience));
+    expectPeerGotTheSends(peer);
+    // Replies name the socket they came from, not the one the program sent to.
+    expectTruncatingExchange(peer.replyPort(), loopback(2));
+    EXPECT_EQ(h.count("net-send", "127.0.0.1:" + std::to_string(peer.port())), 4);
+    EXPECT_EQ(h.count("net-recv", "127.0.0.2:" + std::to_string(peer.replyPort())), 5);
+    EXPECT_TRUE(h.find("net-recv", " 8 bytes"));
+    EXPECT_TRUE(h.find("net-recv", " 0 bytes"));
+}
+
+TEST(WifiSockets, ForwardedPortCarriesTrafficAndRepliesAppearFromIt) {
+    PeerOptions po;
+    po.afterEchoes = {'Z', 'Y'};
+    LoopbackPeer peer(po);
+    ASSERT_TRUE(peer.ok()) << peer.error();
+    vxsim::MachineConfig config;
+    config.forwards.push_back(vxsim::PortForward{9780, 0x7F000001, peer.port()});
+    mainOptions.script = Script::Exchange;
+    mainOptions.peerAddress = "127.0.0.9";
+    mainOptions.peerPort = 9780;
+    Handheld h(config);
+    ASSERT_TRUE(h.runUntilDone(kPatience));
+    expectPeerGotTheSends(peer);
+    expectTruncatingExchange(9780, loopback(1));
+    EXPECT_TRUE(h.find("net-send", "127.0.0.9:9780 8 bytes (to 127.0.0.1:" + std::to_string(peer.port()) + ")"));
+}
+
+TEST(WifiSockets, RefusesBadHandlesBadArgumentsAndSendsBeforeAssociation) {
+    LoopbackPeer peer(PeerOptions{});
+    ASSERT_TRUE(peer.ok()) << peer.error();
+    mainOptions.script = Script::Errors;
+    mainOptions.peerPort = peer.port();
+    Handheld h;
+    ASSERT_TRUE(h.runUntilDone(kPatience));
+    const MainReport& r = mainReport;
+    EXPECT_GE(r.socketBeforeConnect, 0);
+    EXPECT_EQ(r.sendBeforeConnect, -1);
+    EXPECT_EQ(r.recvBeforeConnect, -1);  // and it did not wait for ever
+    EXPECT_EQ(r.finalStatus, 5);
+    // In order: sendto on handles 7, -1, 1000; recvfrom and closesocket on 7;
+    // a stream socket; another family; sendto without destination; close of
+    // the good socket; sendto, recvfrom and close after it.
+    EXPECT_EQ(r.errorResults, (std::vector<int>{-1, -1, -1, -1, -1, -1, -1, -1, 0, -1, -1, -1}));
+    h.machine.runFrames(30);
+    EXPECT_TRUE(peer.received().empty());
+    EXPECT_EQ(h.count("net-send", ""), 0);
+}
+
+TEST(WifiSockets, EveryBufferGoesThroughTheProgramsHooksAndComesBack) {
+    PeerOptions po;
+    po.afterEchoes = {'Z', 'Y'};
+    LoopbackPeer peer(po);
+    ASSERT_TRUE(peer.ok()) << peer.error();
+    mainOptions.script = Script::Exchange;
+    mainOptions.peerPort = peer.port();
+    Handheld h;
+    ASSERT_TRUE(h.runUntilDone(kPatience));
+    h.machine.runFrames(10);  // the last sent buffers come back on the next sync or timer
+    // Four sends and five receptions, each in a buffer of its own.
+    EXPECT_EQ(mallocCount.load(), 9);
+    EXPECT_EQ(freeCount.load(), 9);
+    EXPECT_EQ(liveBlocks.load(), 0);
+    EXPECT_EQ(h.count("alloc", "sgIP_malloc("), 9);
+    EXPECT_EQ(h.count("alloc", "sgIP_free"), 9);
+    EXPECT_EQ(h.count("alloc", "sgIP_malloc(8)"), 1);
+}
+
+class WifiSocketsWithoutBuffers : public ::testing::TestWithParam<bool> {};
+
+TEST_P(WifiSocketsWithoutBuffers, SendsFail) {
+    bool hookReturnsNull = GetParam();
+    LoopbackPeer peer(PeerOptions{});
+    ASSERT_TRUE(peer.ok()) << peer.error();
+    mainOptions.script = Script::SendOnly;
+    mainOptions.peerPort = peer.port();
+    mainOptions.sends = 3;
+    vxsim::ProgramImage image = mainImage();
+    image.ipMalloc = hookReturnsNull ? failingMalloc : nullptr;
+    if (!hookReturnsNull) {
+        image.ipFree = nullptr;
+    }
+    Handheld h({}, image);
+    ASSERT_TRUE(h.runUntilDone(kPatience));
+    EXPECT_EQ(mainReport.finalStatus, 5);
+    EXPECT_EQ(mainReport.sendResults, (std::vector<int>{-1, -1, -1}));
+    EXPECT_EQ(mallocCount.load(), hookReturnsNull ? 3 : 0);
+    h.machine.runFrames(30);
+    EXPECT_TRUE(peer.received().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Hooks, WifiSocketsWithoutBuffers, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "HookReturnsNull" : "NoHook");
+                         });
+
+TEST(WifiSockets, BlockingReceiveLetsTheProgramsInterruptsRun) {
+    PeerOptions po;
+    po.delayMs = 300;
+    po.afterEchoes = {'Z', 'Y'};
+    LoopbackPeer peer(po);
+    ASSERT_TRUE(peer.ok()) << peer.error();
+    mainOptions.script = Script::Exchange;
+    mainOptions.peerPort = peer.port();
+    Handheld h;
+    ASSERT_TRUE(h.runUntilDone(kPatience));
+    ASSERT_EQ(mainReport.receptions.size(), 5u);
+    const Reception& first = mainReport.receptions[0];
+    EXPECT_EQ(first.result, 0);
+    // The 50 ms timer kept firing while the program sat in recvfrom.
+    EXPECT_GT(first.timerTicksAfter, first.timerTicksBefore);
+    EXPECT_TRUE(h.find("call", "recvfrom(0, 4) waiting"));
+}
+
+}  // namespace
+}  // namespace wifitest
