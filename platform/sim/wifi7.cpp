@@ -187,20 +187,22 @@ void service() {
     }
     c.busy = true;
     SharedBlock& b = *c.block;
-    if (c.sync != nullptr && b.coState != kCoRunning) {
-        b.coState = kCoRunning;
+    if (c.sync != nullptr && b.coState == kCoAttached) {
+        b.coState = kCoListening;
         c.needRing = true;
-        hw::trace("wifi", "co-processor half running");
+        hw::trace("wifi", "co-processor half listening");
     }
-    if (b.connectRequest != c.requestSeen) {
-        beginAssociation();
+    if (b.coState == kCoRunning) {
+        if (b.connectRequest != c.requestSeen) {
+            beginAssociation();
+        }
+        uint32_t tag = 0;
+        while (wifiradio::takeTimer(tag)) {
+            timerExpired(tag);
+        }
+        transmitPending();
+        collectReceived();
     }
-    uint32_t tag = 0;
-    while (wifiradio::takeTimer(tag)) {
-        timerExpired(tag);
-    }
-    transmitPending();
-    collectReceived();
     bool ring = c.needRing && c.sync != nullptr && b.bellToMain == 0;
     if (ring) {
         b.bellToMain = 1;
@@ -261,6 +263,12 @@ void Wifi_Sync(void) {
         return;
     }
     c.block->bellToCo = 0;
+    // The main half has answered: the link works both ways.
+    if (c.block->coState == kCoListening) {
+        c.block->coState = kCoRunning;
+        c.needRing = true;
+        hw::trace("wifi", "co-processor half running");
+    }
     service();
 }
 

@@ -126,6 +126,7 @@ void service() {
     }
     h.busy = true;
     SharedBlock& b = *h.block;
+    bool answer = b.coState == kCoListening;
     refreshStatus();
     while (h.txFreed != b.txDone) {
         TxSlot& slot = b.tx[h.txFreed % kTxSlots];
@@ -152,6 +153,9 @@ void service() {
         ++b.rxTail;
     }
     h.busy = false;
+    if (answer) {
+        ringCo();
+    }
 }
 
 void dropQueue(Socket& socket) {

@@ -40,7 +40,12 @@ enum AssocState : uint32_t {
     kAssocCannotConnect = 6,
 };
 
-enum CoState : uint32_t { kCoAbsent = 0, kCoAttached = 1, kCoRunning = 2 };
+// The handshake takes a sync each way and back, so every link (both sync
+// handlers, both FIFO handlers) has to work: the co half, once it has a sync
+// handler, says Listening and rings; the main half answers with a ring of its
+// own; on that the co half says Running and rings again; only that last sync
+// makes the main half ready.
+enum CoState : uint32_t { kCoAbsent = 0, kCoAttached = 1, kCoListening = 2, kCoRunning = 3 };
 enum TxOp : uint32_t { kTxSend = 1, kTxClose = 2 };
 
 struct TxSlot {
