@@ -1,0 +1,223 @@
+#include "handheld.h"
+
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <ostream>
+
+#include "hw.h"
+#include "stand_ins.h"
+
+namespace hhtest {
+
+namespace {
+
+constexpr uint32_t kFramebuffer = 0x06800000;
+constexpr uint32_t kTransferRegion = 0x027FF000;
+constexpr int kRowsDrawn = 193;
+
+}  // namespace
+
+vxsim::ProgramImage realProgram(Cpu cpu) {
+    vxsim::ProgramImage image;
+    std::string error;
+    if (!vxsim::loadProgramModule(cpu == Cpu::Main ? VX_ARM9_MODULE : VX_ARM7_MODULE, image, error)) {
+        ADD_FAILURE() << error;
+    }
+    return image;
+}
+
+vxsim::ProgramImage standIn(Cpu cpu) {
+    vxsim::ProgramImage image;
+    image.name = cpu == Cpu::Main ? "main stand-in" : "co stand-in";
+    image.entry = cpu == Cpu::Main ? mainStandIn : coStandIn;
+    return image;
+}
+
+Handheld::Handheld(const vxsim::MachineConfig& config, const vxsim::ProgramImage& main,
+                   const vxsim::ProgramImage& co, bool powerOn)
+    : machine(config) {
+    if (main.entry) machine.load(Cpu::Main, main);
+    if (co.entry) machine.load(Cpu::Co, co);
+    if (powerOn) machine.powerOn();
+}
+
+std::vector<TraceEntry> Handheld::entries(Cpu cpu, const std::string& kind, const std::string& text) const {
+    std::vector<TraceEntry> out;
+    for (const TraceEntry& e : machine.trace()) {
+        if (e.cpu == cpu && e.kind == kind && e.text.find(text) != std::string::npos) out.push_back(e);
+    }
+    return out;
+}
+
+int Handheld::count(Cpu cpu, const std::string& kind, const std::string& text) const {
+    return static_cast<int>(entries(cpu, kind, text).size());
+}
+
+std::string Handheld::consoleText() const {
+    std::string out;
+    for (const std::string& row : machine.consoleLines()) out += row + "\n";
+    return out;
+}
+
+std::string Handheld::consoleCompact() const { return compact(consoleText()); }
+
+uint16_t Handheld::pixel(int row, int column) const {
+    auto* p = static_cast<const uint16_t*>(vxsim::hw::deviceMemory(kFramebuffer + 512u * row + 2u * column));
+    if (!p) {
+        ADD_FAILURE() << "bank A is not mapped for the processor at 0x06800000";
+        return 0xFFFF;
+    }
+    return *p;
+}
+
+std::string compact(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (!std::isspace(static_cast<unsigned char>(c))) out += c;
+    }
+    return out;
+}
+
+std::ostream& operator<<(std::ostream& os, const Area& a) {
+    return os << "{" << a.count << " px, rows " << a.top << ".." << a.bottom << ", columns " << a.left << ".."
+              << a.right << (a.allRed ? ", red 31" : ", not all red 31") << "}";
+}
+
+Area litArea(const Handheld& h) {
+    Area a;
+    if (!vxsim::hw::deviceMemory(kFramebuffer) || !vxsim::hw::deviceMemory(kFramebuffer + 512u * kRowsDrawn - 1)) {
+        ADD_FAILURE() << "bank A is not mapped for the processor at 0x06800000";
+        return a;
+    }
+    auto* fb = reinterpret_cast<const uint16_t*>(static_cast<uintptr_t>(kFramebuffer));
+    (void)h;
+    for (int r = 0; r < kRowsDrawn; ++r) {
+        for (int c = 0; c < 256; ++c) {
+            uint16_t v = fb[r * 256 + c];
+            if (v == 0) continue;
+            if (a.count == 0) {
+                a.top = a.bottom = r;
+                a.left = a.right = c;
+            }
+            ++a.count;
+            a.top = std::min(a.top, r);
+            a.bottom = std::max(a.bottom, r);
+            a.left = std::min(a.left, c);
+            a.right = std::max(a.right, c);
+            a.allRed = a.allRed && v == 31;
+        }
+    }
+    return a;
+}
+
+Area drawnSquare(Handheld& h) {
+    std::vector<Area> seen;
+    for (int i = 0; i < 3; ++i) {
+        Area a = litArea(h);
+        if (a.count > 0) seen.push_back(a);
+        h.machine.runFrames(1);
+    }
+    if (seen.empty()) return Area{};
+    for (const Area& a : seen) EXPECT_EQ(a, seen.front()) << "the square changed while no key was held";
+    EXPECT_GE(seen.size(), 2u) << "a pass shows the cleared screen for one frame only";
+    return seen.front();
+}
+
+Area expectedSquare(int x, int y) {
+    Area a;
+    int top = std::max(0, 192 - y - 5), bottom = std::min(192, 192 - y + 5);
+    int left = std::max(0, x - 5), right = std::min(255, x + 5);
+    if (top > bottom || left > right) return a;
+    a.top = top;
+    a.bottom = bottom;
+    a.left = left;
+    a.right = right;
+    a.count = (bottom - top + 1) * (right - left + 1);
+    return a;
+}
+
+uint32_t transferField(int offset, int bytes) {
+    auto* p = static_cast<const uint8_t*>(vxsim::hw::deviceMemory(kTransferRegion + offset));
+    if (!p) {
+        ADD_FAILURE() << "main memory is not mapped at 0x027FF000";
+        return 0;
+    }
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | p[i];
+    return v;
+}
+
+void setTransferField(int offset, int bytes, uint32_t value) {
+    auto* p = static_cast<uint8_t*>(vxsim::hw::deviceMemory(kTransferRegion + offset));
+    if (!p) {
+        ADD_FAILURE() << "main memory is not mapped at 0x027FF000";
+        return;
+    }
+    for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+std::unique_ptr<Session> Session::start(const Options& options, std::string& error) {
+    auto s = std::make_unique<Session>();
+    PeerOptions reg;
+    reg.acks = options.acks;
+    reg.ack = options.ack;
+    reg.ackFromAddress = options.ackFromAddress;
+    s->registrar = Peer::start(reg, error);
+    if (!s->registrar) return nullptr;
+    s->states = Peer::start(PeerOptions{}, error);
+    if (!s->states) return nullptr;
+    vxsim::MachineConfig config = options.config;
+    config.forwards.push_back(vxsim::PortForward{80, 0x7F000001, s->registrar->port()});
+    if (options.stateForward) config.forwards.push_back(vxsim::PortForward{9780, 0x7F000001, s->states->port()});
+    s->handheld = std::make_unique<Handheld>(config, realProgram(Cpu::Main), realProgram(Cpu::Co));
+    return s;
+}
+
+bool Session::untilPlaying(uint64_t maxFrames) {
+    auto returned = [this] {
+        for (const TraceEntry& e : handheld->entries(Cpu::Main, "call", "recvfrom(")) {
+            if (e.text.find("waiting") == std::string::npos) return true;
+        }
+        return false;
+    };
+    if (!handheld->machine.runUntil(returned, maxFrames)) return false;
+    handheld->machine.runFrames(3 * kPassFrames);
+    return true;
+}
+
+void Session::hold(uint32_t keys, uint64_t passes) {
+    handheld->machine.setKeys(keys);
+    handheld->machine.runFrames(passes * kPassFrames);
+    handheld->machine.setKeys(0);
+    handheld->machine.runFrames(2 * kPassFrames);
+}
+
+int Session::stateSends() const {
+    int n = 0;
+    for (const TraceEntry& e : handheld->entries(Cpu::Main, "call", "sendto(")) {
+        n += e.text.find(" 12 bytes") != std::string::npos && e.text.find(")=12") != std::string::npos;
+    }
+    return n;
+}
+
+std::vector<State> Session::records() {
+    int sent = stateSends();
+    EXPECT_TRUE(states->waitFor(static_cast<size_t>(sent), std::chrono::seconds(5)))
+        << "only " << states->caught().size() << " of " << sent << " state records arrived";
+    // Anything more would be a datagram the program did not report sending.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    int bad = 0;
+    std::vector<State> out = hhtest::states(states->caught(), &bad);
+    EXPECT_EQ(bad, 0) << "datagrams on the state port that are not 12 bytes";
+    return out;
+}
+
+int findFrom(const std::vector<TraceEntry>& entries, size_t from, const std::string& kind, const std::string& text) {
+    for (size_t i = from; i < entries.size(); ++i) {
+        if (entries[i].kind == kind && entries[i].text.find(text) != std::string::npos) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+}  // namespace hhtest

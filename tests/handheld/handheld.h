@@ -1,0 +1,107 @@
+// The simulated handheld with the real client programs (or a stand-in for
+// one processor), and what a test reads back: trace, console, framebuffer,
+// transfer region, and loopback stand-ins for the game server.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "machine.h"
+#include "peer.h"
+
+namespace hhtest {
+
+using vxsim::Cpu;
+using vxsim::TraceEntry;
+
+// Key bits of the keypad (KEY_* of the handheld's header; 1 = held here).
+constexpr uint32_t kA = 1u << 0, kRight = 1u << 4, kLeft = 1u << 5, kUp = 1u << 6, kDown = 1u << 7;
+constexpr uint32_t kX = 1u << 10;
+
+constexpr uint64_t kTimer3Period = 6553ull * 256;  // bus cycles between overflows
+constexpr uint64_t kPassFrames = 3;                // vertical blanks per pass of the play loop
+
+// The real program of a processor, loaded from the build; ADD_FAILURE and an
+// image without entry when it cannot be loaded.
+vxsim::ProgramImage realProgram(Cpu cpu);
+vxsim::ProgramImage standIn(Cpu cpu);  // the test's own part for that processor
+
+struct Handheld {
+    // A missing image (no entry) leaves that processor without a program.
+    Handheld(const vxsim::MachineConfig& config, const vxsim::ProgramImage& main, const vxsim::ProgramImage& co,
+             bool powerOn = true);
+
+    // Trace entries of one processor and kind whose text contains `text`.
+    std::vector<TraceEntry> entries(Cpu cpu, const std::string& kind, const std::string& text = "") const;
+    int count(Cpu cpu, const std::string& kind, const std::string& text = "") const;
+
+    // The console rows joined by '\n', and all of it with whitespace removed
+    // (which does not depend on where rows wrap).
+    std::string consoleText() const;
+    std::string consoleCompact() const;
+
+    // Main-processor framebuffer (bank A, processor-mapped), row 0..192.
+    uint16_t pixel(int row, int column) const;
+
+    vxsim::Machine machine;
+};
+
+// Whitespace removed.
+std::string compact(const std::string& text);
+
+// Where the nonzero pixels of the 193 drawn rows are.
+struct Area {
+    int count = 0, top = 0, bottom = -1, left = 0, right = -1;
+    bool allRed = true;  // every lit pixel is exactly 31
+    bool operator==(const Area&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const Area& a);
+Area litArea(const Handheld& h);
+// The square as a pass leaves it: the loop clears the framebuffer, waits a
+// frame, then draws, so across three frame boundaries at least two show it.
+// Fails the test if two of them disagree.
+Area drawnSquare(Handheld& h);
+// The 11 x 11 square of the tank at (x, y), clipped to rows 0..192 and
+// columns 0..255.
+Area expectedSquare(int x, int y);
+
+// Little-endian field of the transfer region at 0x027FF000.
+uint32_t transferField(int offset, int bytes);
+void setTransferField(int offset, int bytes, uint32_t value);
+
+// The real programs with stand-ins for the server on loopback: "ADDME" to
+// port 80 reaches `registrar`, state records to port 9780 reach `states`.
+struct Session {
+    struct Options {
+        std::vector<uint8_t> ack = idBytes(7);
+        int acks = 1;
+        std::string ackFromAddress;  // answer from another address
+        bool stateForward = true;    // no forward: states go where the ACK says
+        vxsim::MachineConfig config;
+    };
+    static std::unique_ptr<Session> start(const Options& options, std::string& error);
+
+    // Runs until the ACK receive has returned (or failed), then three passes
+    // more, so that the play loop runs.
+    bool untilPlaying(uint64_t maxFrames = 600);
+    // Holds `keys` for `passes` passes of the loop, then lets go for two.
+    void hold(uint32_t keys, uint64_t passes);
+    // State sends the program made so far (from the trace), and the records
+    // that reached `states` once they have all arrived.
+    int stateSends() const;
+    std::vector<State> records();
+
+    std::unique_ptr<Peer> registrar, states;
+    std::unique_ptr<Handheld> handheld;
+};
+
+// First position in `entries` at or after `from` with `kind` and text
+// containing `text`, or -1.
+int findFrom(const std::vector<TraceEntry>& entries, size_t from, const std::string& kind, const std::string& text);
+
+}  // namespace hhtest

@@ -1,0 +1,127 @@
+// The conversation with the game server: registration, the identifier from
+// the ACK, state records, re-registration on A, and going on without an ACK.
+#include <cstring>
+
+#include "handheld.h"
+
+namespace hhtest {
+namespace {
+
+// The console row where `prefix` starts, or empty.
+std::string rowStarting(const Handheld& h, const std::string& prefix) {
+    for (const std::string& row : h.machine.consoleLines()) {
+        if (row.rfind(prefix, 0) == 0) return row;
+    }
+    return {};
+}
+
+TEST(Session, RegistersWithFiveBytesOfAddmeOnPort80OfTheConfiguredAddress) {
+    std::string error;
+    auto s = Session::start({}, error);
+    ASSERT_TRUE(s) << error;
+    ASSERT_TRUE(s->untilPlaying());
+    auto got = s->registrar->caught();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].data, (std::vector<uint8_t>{'A', 'D', 'D', 'M', 'E'}));
+    Handheld& h = *s->handheld;
+    auto sends = h.entries(Cpu::Co, "net-send");
+    ASSERT_FALSE(sends.empty());
+    EXPECT_EQ(sends[0].text.rfind(std::string(VX_SERVER_ADDRESS) + ":80 5 bytes", 0), 0u) << sends[0].text;
+    // The one socket carries everything: the ACK came back to where ADDME left from.
+    EXPECT_EQ(h.count(Cpu::Main, "call", "socket("), 1);
+}
+
+struct AckCase {
+    std::vector<uint8_t> ack;
+    int32_t id;
+};
+
+class AckSizes : public ::testing::TestWithParam<AckCase> {};
+
+TEST_P(AckSizes, IdentifierComesFromTheAckAndGoesIntoEveryLaterState) {
+    const AckCase& c = GetParam();
+    Session::Options o;
+    o.ack = c.ack;
+    std::string error;
+    auto s = Session::start(o, error);
+    ASSERT_TRUE(s) << error;
+    ASSERT_TRUE(s->untilPlaying());
+    Handheld& h = *s->handheld;
+    s->hold(kRight, 3);
+    std::string prefix = "Received ACK. UserID: " + std::to_string(c.id);
+    std::string row = rowStarting(h, prefix);
+    ASSERT_FALSE(row.empty()) << h.consoleText();
+    // No line end after the identifier: the first step's report follows on the same row.
+    EXPECT_EQ(row.substr(prefix.size(), 4), "sent") << row;
+    EXPECT_EQ(s->records(), (std::vector<State>{{129, 128, c.id}, {130, 128, c.id}, {131, 128, c.id}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bytes, AckSizes,
+    ::testing::Values(AckCase{{}, 0}, AckCase{{0x34, 0x12}, 0x1234}, AckCase{{0xFE, 0xFF, 0xFF, 0xFF}, -2},
+                      AckCase{{0x2A, 0x00, 0x00, 0x00, 0xEE, 0xEE, 0xEE, 0xEE}, 42}),
+    [](const ::testing::TestParamInfo<AckCase>& info) { return std::to_string(info.param.ack.size()) + "Bytes"; });
+
+TEST(Session, EveryStepIsReportedOnTheConsole) {
+    std::string error;
+    auto s = Session::start({}, error);
+    ASSERT_TRUE(s) << error;
+    ASSERT_TRUE(s->untilPlaying());
+    std::string before = s->handheld->consoleCompact();
+    s->hold(kUp | kLeft, 2);
+    std::string step = compact("sent data to server OK\n");
+    EXPECT_EQ(s->handheld->consoleCompact(), before + step + step + step + step);
+    EXPECT_EQ(s->records(), (std::vector<State>{{128, 129, 7}, {127, 129, 7}, {127, 130, 7}, {126, 130, 7}}));
+}
+
+TEST(Session, EachPressOfARegistersOnceHoweverLongItIsHeld) {
+    std::string error;
+    auto s = Session::start({}, error);
+    ASSERT_TRUE(s) << error;
+    ASSERT_TRUE(s->untilPlaying());
+    Handheld& h = *s->handheld;
+    std::string before = h.consoleCompact();
+    s->hold(kA, 20);
+    s->hold(kA, 1);
+    s->hold(kRight, 1);
+    s->hold(kA | kRight, 4);
+    int registrations = 0;
+    for (const TraceEntry& e : h.entries(Cpu::Main, "call", "sendto(")) registrations += e.text.find(" 5 bytes") != std::string::npos && e.text.find(")=5") != std::string::npos;
+    EXPECT_EQ(registrations, 4);
+    ASSERT_TRUE(s->registrar->waitFor(4, std::chrono::seconds(5)));
+    for (const Caught& c : s->registrar->caught()) EXPECT_EQ(c.data, (std::vector<uint8_t>{'A', 'D', 'D', 'M', 'E'}));
+    std::string registration = compact("Sending ADDME\nsent ADDME OK: bytes = 5\n");
+    std::string step = compact("sent data to server OK\n");
+    // Within a pass the step comes first, then the registration.
+    EXPECT_EQ(h.consoleCompact(), before + registration + registration + step + step + registration + step + step + step);
+    // Re-registration goes to port 80; the next step goes to 9780 again.
+    EXPECT_EQ(s->records(), (std::vector<State>{{129, 128, 7}, {130, 128, 7}, {131, 128, 7}, {132, 128, 7}, {133, 128, 7}}));
+    for (const TraceEntry& e : h.entries(Cpu::Co, "net-send")) {
+        bool addme = e.text.find(" 5 bytes") != std::string::npos;
+        EXPECT_NE(e.text.find(addme ? ":80 " : ":9780 "), std::string::npos) << e.text;
+    }
+}
+
+TEST(Session, WithoutAnAckTheIdentifierStaysZeroAndPlayGoesOn) {
+    vxsim::MachineConfig config;
+    config.storedSettings = false;
+    Handheld h(config, realProgram(Cpu::Main), realProgram(Cpu::Co));
+    ASSERT_TRUE(h.machine.runUntil([&] { return h.count(Cpu::Main, "call", "recvfrom(") > 0; }, 600));
+    h.machine.runFrames(3 * kPassFrames);
+    std::string before = h.consoleCompact();
+    EXPECT_NE(before.find(compact("Error receiving ACK packet from server")), std::string::npos) << h.consoleText();
+    h.machine.setKeys(kRight);
+    h.machine.runFrames(4 * kPassFrames);
+    h.machine.setKeys(0);
+    h.machine.runFrames(2 * kPassFrames);
+    // The sends fail without an association, and each step stands.
+    auto sends = h.entries(Cpu::Main, "call", " 12 bytes");
+    ASSERT_EQ(sends.size(), 4u);
+    for (const TraceEntry& e : sends) EXPECT_NE(e.text.find("=-1"), std::string::npos) << e.text;
+    std::string failed = compact("error sending data to server\n");
+    EXPECT_EQ(h.consoleCompact(), before + failed + failed + failed + failed);
+    EXPECT_EQ(drawnSquare(h), expectedSquare(132, 128));
+}
+
+}  // namespace
+}  // namespace hhtest

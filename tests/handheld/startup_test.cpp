@@ -1,0 +1,256 @@
+// From power-on to the server exchange: console messages in order, the
+// hardware state that start-up leaves, and the 50 ms timer.
+#include <cstdlib>
+
+#include "handheld.h"
+#include "hw.h"
+#include "stand_ins.h"
+
+namespace hhtest {
+namespace {
+
+// The handle that socket() gave the program, from the trace.
+std::string socketHandle(const Handheld& h) {
+    auto calls = h.entries(Cpu::Main, "call", "socket(2, 2, 0)=");
+    if (calls.empty()) return "<no socket call>";
+    return calls.front().text.substr(calls.front().text.find(")=") + 2);
+}
+
+std::string startMessages(const std::string& connect) {
+    return "Attempting to initialise Wifi.. \n"
+           "Wifi initialised.. \n"
+           "Connecting via WFC data\n" +
+           connect + "Attempting to connect to server..\n";
+}
+
+TEST(StartUp, ConsoleShowsEachStageInOrderWithAnAccessPoint) {
+    std::string error;
+    auto s = Session::start({}, error);
+    ASSERT_TRUE(s) << error;
+    ASSERT_TRUE(s->untilPlaying());
+    Handheld& h = *s->handheld;
+    std::string expected = startMessages("Connected successfully!\n") + "socket created \n handle value = " +
+                           socketHandle(h) + " \nsending ADDME packet to server\nsent ADDME OK: bytes = 5\n" +
+                           "Received ACK. UserID: 7";
+    EXPECT_EQ(h.consoleCompact(), compact(expected)) << h.consoleText();
+    auto rows = h.machine.consoleLines();
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows.front(), "Attempting to initialise Wifi..");
+}
+
+void expectFailedExchange(const vxsim::MachineConfig& config) {
+    vxsim::MachineConfig c = config;
+    Handheld h(c, realProgram(Cpu::Main), realProgram(Cpu::Co));
+    auto failedReceive = [&] { return h.count(Cpu::Main, "call", "recvfrom(") > 0; };
+    ASSERT_TRUE(h.machine.runUntil(failedReceive, 600)) << h.consoleText();
+    h.machine.runFrames(10);
+    // Without an association the library refuses both calls at once.
+    auto refused = h.entries(Cpu::Main, "call", "=-1 (not associated)");
+    ASSERT_EQ(refused.size(), 2u);
+    EXPECT_EQ(refused[0].text.rfind("sendto(", 0), 0u);
+    EXPECT_NE(refused[0].text.find(" 5 bytes"), std::string::npos);
+    EXPECT_EQ(refused[1].text.rfind("recvfrom(", 0), 0u);
+    std::string expected = startMessages("Could not connect!\n") + "socket created \n handle value = " +
+                           socketHandle(h) + " \nsending ADDME packet to server\n" +
+                           "didnt sent the right amount of bytes..? bytes:-1 \n" +
+                           "Error receiving ACK packet from server \n";
+    EXPECT_EQ(h.consoleCompact(), compact(expected)) << h.consoleText();
+}
+
+TEST(StartUp, ConsoleCarriesOnWhenNoAccessPointMatches) {
+    vxsim::MachineConfig config;
+    config.matchingAccessPoint = false;
+    expectFailedExchange(config);
+}
+
+TEST(StartUp, ConsoleCarriesOnWithoutStoredSettings) {
+    vxsim::MachineConfig config;
+    config.storedSettings = false;
+    expectFailedExchange(config);
+}
+
+TEST(StartUp, StaysAtTheFirstMessageWhileTheCoProcessorNeverStartsItsHalf) {
+    fifoScript.wordsToTake = 2;  // takes the handshake and does nothing with it
+    Handheld h({}, realProgram(Cpu::Main), standIn(Cpu::Co));
+    h.machine.runFrames(300);
+    EXPECT_EQ(standInTook.size(), 2u);
+    EXPECT_EQ(h.consoleCompact(), compact("Attempting to initialise Wifi.. \n")) << h.consoleText();
+    EXPECT_EQ(h.count(Cpu::Main, "call", "Wifi_AutoConnect"), 0);
+}
+
+TEST(StartUp, LeavesDisplayPowerVideoMemoryAndPaletteAsTheClientNeedsThem) {
+    std::string error;
+    auto s = Session::start({}, error);
+    ASSERT_TRUE(s) << error;
+    ASSERT_TRUE(s->untilPlaying());
+    const vxsim::Machine& m = s->handheld->machine;
+    // The platform starts with the main engine on the top screen (bit 15); it stays.
+    EXPECT_EQ(m.peekIo(Cpu::Main, 0x04000304, 2), 0x8203u);
+    EXPECT_EQ(m.peekIo(Cpu::Main, 0x04000000, 4), 0x00020000u);
+    EXPECT_EQ(m.peekIo(Cpu::Main, 0x04001000, 4), 0x00010100u);
+    EXPECT_EQ(m.peekIo(Cpu::Main, 0x04001008, 2), 0x1F00u);
+    // Banks A..E: enabled, with their settings in the low bits.
+    const uint32_t banks[5] = {0x80, 0x89, 0x84, 0x80, 0x82};
+    for (int b = 0; b < 5; ++b) EXPECT_EQ(m.peekIo(Cpu::Main, 0x04000240 + b, 1), banks[b]) << "bank " << "ABCDE"[b];
+    auto* palette = static_cast<const uint16_t*>(vxsim::hw::deviceMemory(0x050005FE));
+    ASSERT_TRUE(palette);
+    EXPECT_EQ(*palette, 0x7FEA);
+    const uint32_t fifoControl = 0x8000 | 0x4000 | 0x0400 | 0x0004;  // enable, error, receive and send interrupts
+    EXPECT_EQ(m.peekIo(Cpu::Main, 0x04000184, 2) & fifoControl, 0x8400u);
+    EXPECT_EQ(m.peekIo(Cpu::Main, 0x0400010E, 2), 0x00C2u);
+    // The co-processor's share.
+    EXPECT_EQ(m.peekIo(Cpu::Co, 0x04000304, 2), 0x0001u);
+    EXPECT_EQ(m.peekIo(Cpu::Co, 0x04000500, 2), 0x807Fu);
+    EXPECT_EQ(m.peekIo(Cpu::Co, 0x04000184, 2) & fifoControl, 0x8400u);
+    EXPECT_EQ(transferField(40, 4), 0u);
+}
+
+TEST(StartUp, ConsoleTextIsDrawnInTheColourOfPaletteEntry255) {
+    std::string error;
+    auto s = Session::start({}, error);
+    ASSERT_TRUE(s) << error;
+    ASSERT_TRUE(s->untilPlaying());
+    std::vector<uint8_t> rgb = s->handheld->machine.renderScreens();
+    ASSERT_EQ(rgb.size(), 256u * 384u * 3u);
+    int lit = 0, other = 0;
+    for (size_t p = 256 * 192; p < 256 * 384; ++p) {
+        const uint8_t* c = &rgb[3 * p];
+        if (c[0] == 0 && c[1] == 0 && c[2] == 0) continue;
+        ++lit;
+        // 0x7FEA: red 10, green 31, blue 31 of 31.
+        other += !(std::abs(c[0] - 10 * 255 / 31) <= 4 && c[1] >= 248 && c[2] >= 248);
+    }
+    EXPECT_GT(lit, 500) << "the bottom screen shows no text";
+    EXPECT_EQ(other, 0) << "lit pixels of the console in another colour";
+}
+
+// A loader may leave other power bits set, or the screens unswapped.
+TEST(StartUp, PowerBitsOtherThanTheDisplaysKeepTheirValues) {
+    realEntry = realProgram(Cpu::Main).entry;
+    ASSERT_TRUE(realEntry);
+    vxsim::ProgramImage main = realProgram(Cpu::Main);
+    main.entry = withPowerBefore;
+    powerBefore = 0x0004;  // 3D matrix on, swap bit clear
+    Handheld h({}, main, realProgram(Cpu::Co));
+    h.machine.runFrames(5);
+    EXPECT_EQ(h.machine.peekIo(Cpu::Main, 0x04000304, 2), 0x0207u);
+}
+
+TEST(StartUp, CoProcessorKeepsPowerBitsOtherThanSound) {
+    realEntry = realProgram(Cpu::Co).entry;
+    ASSERT_TRUE(realEntry);
+    vxsim::ProgramImage co = realProgram(Cpu::Co);
+    co.entry = withPowerBefore;
+    powerBefore = 0x0002;  // wireless power on
+    Handheld h({}, realProgram(Cpu::Main), co);
+    h.machine.runFrames(5);
+    EXPECT_EQ(h.machine.peekIo(Cpu::Co, 0x04000304, 2), 0x0003u);
+}
+
+// The steps of start-up that leave a trace, in the order they must come.
+TEST(StartUp, HardwareSetUpAndWirelessBringUpComeInOrder) {
+    Handheld h({}, realProgram(Cpu::Main), realProgram(Cpu::Co));
+    ASSERT_TRUE(h.machine.runUntil([&] { return h.count(Cpu::Main, "call", "Wifi_AutoConnect") > 0; }, 300));
+    std::vector<TraceEntry> main;
+    for (const TraceEntry& e : h.machine.trace()) {
+        if (e.cpu == Cpu::Main && (e.kind == "call" || e.kind == "io-write" || e.kind == "fifo-send")) main.push_back(e);
+    }
+    const std::pair<const char*, const char*> steps[] = {
+        {"call", "vramSetMainBanks(1,9,4,0)"},   {"call", "vramSetBankE(2)"},
+        {"io-write", "DISPLAY_CR=0x00020000"},   {"call", "vramSetBankA(0)"},
+        {"io-write", "SUB_DISPLAY_CR=0x00010100"}, {"io-write", "SUB_BG0_CR=0x1F00"},
+        {"call", "irqInit()"},                   {"call", "irqSet(0x1,null)"},
+        {"call", "irqSet(0x40,handler)"},        {"call", "irqEnable(0x40)"},
+        {"call", "irqSet(0x40000,handler)"},     {"call", "irqEnable(0x40000)"},
+        {"io-write", "REG_IPC_FIFO_CR=0x8008"},  {"call", "Wifi_Init(2)"},
+        {"fifo-send", "0x12345678"},             {"fifo-send", ""},
+        {"io-write", "TIMER3_CR=0x0000"},        {"io-write", "REG_IPC_FIFO_CR=0x8400"},
+        {"call", "Wifi_SetSyncHandler(handler)"}, {"io-write", "TIMER3_DATA=0xE667"},
+        {"io-write", "TIMER3_CR=0x00C2"},        {"call", "Wifi_AutoConnect()"},
+    };
+    size_t at = 0;
+    for (const auto& [kind, text] : steps) {
+        int found = findFrom(main, at, kind, text);
+        ASSERT_GE(found, 0) << "missing, or out of order: " << kind << " " << text;
+        at = static_cast<size_t>(found) + 1;
+    }
+    // The IRQ_VBLANK handler is never enabled by the program itself.
+    EXPECT_EQ(h.count(Cpu::Main, "call", "irqEnable(0x1)"), 0);
+}
+
+TEST(StartUp, CoProcessorSetsUpBeforeTheHandshakeAndServesAfterIt) {
+    Handheld h({}, realProgram(Cpu::Main), realProgram(Cpu::Co));
+    ASSERT_TRUE(h.machine.runUntil([&] { return h.count(Cpu::Co, "call", "Wifi_SetSyncHandler") > 0; }, 300));
+    std::vector<TraceEntry> co;
+    for (const TraceEntry& e : h.machine.trace()) {
+        if (e.cpu == Cpu::Co && (e.kind == "call" || e.kind == "io-write" || e.kind == "fifo-recv")) co.push_back(e);
+    }
+    std::string value = h.entries(Cpu::Main, "fifo-send").at(1).text;
+    char init[40];
+    std::snprintf(init, sizeof init, "Wifi_Init(0x%08lx)", std::strtoul(value.c_str(), nullptr, 16));
+    const std::pair<std::string, std::string> steps[] = {
+        {"io-write", "REG_IPC_FIFO_CR=0x8008"}, {"call", "rtcReset()"},
+        {"call", "powerON(0x1)"},               {"io-write", "SOUND_CR=0x807F"},
+        {"call", "irqInit()"},                  {"call", "irqSet(0x1,handler)"},
+        {"call", "irqEnable(0x1)"},             {"call", "irqSet(0x1000000,handler)"},
+        {"call", "irqEnable(0x1000000)"},       {"fifo-recv", "0x12345678"},
+        {"fifo-recv", value},                   {"call", init},
+        {"call", "irqSet(0x40000,handler)"},    {"call", "irqEnable(0x40000)"},
+        {"io-write", "REG_IPC_FIFO_CR=0x8400"}, {"call", "Wifi_SetSyncHandler(handler)"},
+    };
+    size_t at = 0;
+    for (const auto& [kind, text] : steps) {
+        int found = findFrom(co, at, kind, text);
+        ASSERT_GE(found, 0) << "missing, or out of order: " << kind << " " << text;
+        at = static_cast<size_t>(found) + 1;
+    }
+}
+
+TEST(StartUp, Timer3OverflowsEvery1677568CyclesAndEachGivesOneWifiTimer50) {
+    std::string error;
+    auto s = Session::start({}, error);
+    ASSERT_TRUE(s) << error;
+    ASSERT_TRUE(s->untilPlaying());
+    Handheld& h = *s->handheld;
+    h.machine.runFrames(600);
+    auto started = h.entries(Cpu::Main, "io-write", "TIMER3_CR=0x00C2");
+    ASSERT_EQ(started.size(), 1u);
+    std::vector<uint64_t> overflows;
+    std::vector<TraceEntry> main;
+    for (const TraceEntry& e : h.machine.trace()) {
+        if (e.cpu != Cpu::Main) continue;
+        if (e.kind == "irq" && e.text.find("IRQ_TIMER3") != std::string::npos) overflows.push_back(e.cycle);
+        if (e.kind == "irq" || (e.kind == "call" && e.text.rfind("Wifi_Timer", 0) == 0)) main.push_back(e);
+    }
+    // Over ten seconds of virtual time, about 20 a second.
+    ASSERT_GT(overflows.size(), 200u);
+    // The counter starts at the control write; the interrupt is taken at the
+    // processor's next call boundary, a little after each overflow, while the
+    // overflows keep the exact period (no drift).
+    const uint64_t slack = 2 * vxsim::kCyclesPerLine;
+    for (size_t i = 0; i < overflows.size(); ++i) {
+        uint64_t due = started.front().cycle + (i + 1) * kTimer3Period;
+        ASSERT_TRUE(overflows[i] >= due && overflows[i] <= due + slack)
+            << "overflow " << i << " taken at " << overflows[i] << ", due at " << due;
+    }
+    // Each timer interrupt makes exactly one Wifi_Timer(50) call, and nothing else does.
+    int timerIrqs = 0, calls = 0;
+    bool owed = false;
+    for (const TraceEntry& e : main) {
+        if (e.kind == "irq") {
+            if (e.text.find("IRQ_TIMER3") == std::string::npos) continue;
+            EXPECT_FALSE(owed) << "no Wifi_Timer call for the interrupt before " << e.cycle;
+            owed = true;
+            ++timerIrqs;
+        } else {
+            EXPECT_EQ(e.text, "Wifi_Timer(50)");
+            EXPECT_TRUE(owed) << "Wifi_Timer without a timer interrupt at " << e.cycle;
+            owed = false;
+            ++calls;
+        }
+    }
+    EXPECT_EQ(calls, timerIrqs);
+}
+
+}  // namespace
+}  // namespace hhtest
