@@ -15,6 +15,9 @@
  *                                addresses in this order; an empty list yields
  *                                an entry without addresses, "name=ipv6" an
  *                                entry of family AF_INET6
+ *   VX_NO_DNS=1                  names under the reserved .invalid domain fail
+ *                                with HOST_NOT_FOUND at once, as a resolver must
+ *                                answer them, without a query leaving the host
  *   VX_SWAP_COUNTER=path         counts SDL_GL_SwapBuffers calls in a 64-bit
  *                                counter at the start of that file (created)
  */
@@ -30,6 +33,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -119,8 +123,16 @@ struct hostent* gethostbyname(const char* name) {
     struct hostent* (*real)(const char*) = (struct hostent * (*)(const char*)) next("gethostbyname");
     const char* spec = getenv("VX_FAKE_HOST");
     const char* eq = spec ? strchr(spec, '=') : NULL;
-    if (!name || !eq || (size_t)(eq - spec) != strlen(name) || strncmp(spec, name, (size_t)(eq - spec)) != 0)
+    if (!name || !eq || (size_t)(eq - spec) != strlen(name) || strncmp(spec, name, (size_t)(eq - spec)) != 0) {
+        const char* noDns = getenv("VX_NO_DNS");
+        size_t n = name ? strlen(name) : 0;
+        if (noDns && *noDns == '1' && n >= 8 &&
+            (strcasecmp(name + n - 8, ".invalid") == 0 || (n >= 9 && strcasecmp(name + n - 9, ".invalid.") == 0))) {
+            h_errno = HOST_NOT_FOUND;
+            return NULL;
+        }
         return real(name);
+    }
 
     memset(&fakeEntry, 0, sizeof fakeEntry);
     memset(fakeList, 0, sizeof fakeList);
@@ -214,6 +226,9 @@ static volatile uint64_t* swapCounter(void) {
     }
     return counter;
 }
+
+/* Opened at load time, so the file can be removed once the program runs. */
+__attribute__((constructor)) static void openSwapCounter(void) { (void)swapCounter(); }
 
 void SDL_GL_SwapBuffers(void) {
     void (*real)(void) = (void (*)(void))next("SDL_GL_SwapBuffers");

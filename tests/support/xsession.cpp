@@ -70,10 +70,11 @@ std::unique_ptr<Xvfb> Xvfb::start(std::chrono::milliseconds timeout, std::string
         return nullptr;
     };
     // -displayfd lets the server pick a free display itself, so parallel
-    // test processes never race for a number.
+    // test processes never race for a number; -noreset keeps it from
+    // resetting (and refusing connections) when its last client leaves.
     std::string why;
     auto server = Process::start(
-        {"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {},
+        {"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"}, {},
         &why);
     if (!server) return fail("cannot start Xvfb: " + why);
     auto deadline = Clock::now() + timeout;

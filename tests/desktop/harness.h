@@ -1,0 +1,107 @@
+// Drives the real vxPCClient: a loopback stand-in for the game server, a
+// private X server, keys through XTest and screenshots of the window.
+#pragma once
+
+#include <X11/keysym.h>
+
+#include <array>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "process.h"
+#include "udp_peer.h"
+#include "xsession.h"
+
+namespace vxdesk {
+
+using namespace std::chrono_literals;
+using vxtest::Datagram;
+using vxtest::Image;
+using vxtest::Process;
+using vxtest::UdpPeer;
+
+constexpr auto kStartTimeout = 30s; // llvmpipe under the sanitizers is slow to start
+constexpr auto kExitTimeout = 15s;
+constexpr auto kPacketTimeout = 5s;
+
+struct StateRecord {
+    int32_t X = 0, Y = 0, userID = 0;
+    bool operator==(const StateRecord&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const StateRecord& r);
+
+// A state datagram decoded; nullopt unless it is exactly 12 bytes.
+std::optional<StateRecord> decodeState(const Datagram& d);
+
+// The ACK payload for an identifier, in the client's (little-endian) order.
+std::vector<uint8_t> ackBytes(int32_t userID);
+
+// The game server's two ports on one loopback address.
+struct FakeServer {
+    explicit FakeServer(const std::string& address = vxtest::uniqueLoopbackAddress());
+    std::string address, error;
+    std::unique_ptr<UdpPeer> registration, state;
+    bool ok() const { return registration && state; }
+};
+
+std::string clientPath();
+// Environment for a client run: the display (if any), the software renderer
+// and no DNS query ever leaving the host.
+std::vector<std::string> clientEnv(const vxtest::Xvfb* x, std::vector<std::string> extra = {});
+
+// Where and what the lit pixels of a screenshot are.
+struct Lit {
+    int count = 0, minX = 0, maxX = 0, minY = 0, maxY = 0;
+    std::array<uint8_t, 3> brightest{};
+    double centreX() const { return (minX + maxX) / 2.0; }
+    double centreY() const { return (minY + maxY) / 2.0; }
+};
+Lit litPixels(const Image& image, int threshold = 40);
+
+// Where the cross's centre lands, in window pixels from the top-left, for a
+// tank at (X, Y) in a window of the given size: 138 degree field of view,
+// aspect width/height, the tank 100 units away.
+void expectedCentre(int X, int Y, int width, int height, double& px, double& py);
+
+// A registered client with its window open and focused.
+class Session {
+public:
+    // Starts Xvfb and the client, answers "ADDME" with `ack` and waits for the window.
+    static std::unique_ptr<Session> open(const std::vector<uint8_t>& ack, std::string& error,
+                                         const std::vector<std::string>& extraEnv = {},
+                                         const std::string& ackFromAddress = {});
+
+    // Holds the key until the client's state datagram arrives (or the timeout),
+    // then releases it.
+    std::optional<StateRecord> press(vxtest::KeySymbol sym, std::chrono::milliseconds timeout = kPacketTimeout);
+    // Holds the key a few frames; true when no datagram at all arrives.
+    bool pressSendsNothing(vxtest::KeySymbol sym);
+    // Presses `sym` n times, expecting one datagram each; returns the last.
+    std::optional<StateRecord> pressTimes(vxtest::KeySymbol sym, int n, std::string& error);
+    std::optional<StateRecord> nextState(std::chrono::milliseconds timeout = kPacketTimeout);
+
+    // Screenshots until `good` accepts one or the timeout passes; returns the last.
+    Image screenshotUntil(const std::function<bool(const Image&)>& good, std::chrono::milliseconds timeout = 10s);
+
+    vxtest::ProcessResult waitExit(std::chrono::milliseconds timeout = kExitTimeout) { return client->wait(timeout); }
+
+    FakeServer server;
+    std::unique_ptr<vxtest::Xvfb> x;
+    std::unique_ptr<vxtest::XClient> xc;
+    std::unique_ptr<Process> client;
+    vxtest::XWindowId window = 0;
+    std::unique_ptr<UdpPeer> ackSender; // set when the ACK came from another address
+
+    ~Session();
+
+private:
+    Session() = default;
+};
+
+} // namespace vxdesk

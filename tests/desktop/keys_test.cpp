@@ -1,0 +1,152 @@
+// Steering: keys pressed through the X server, state records caught at the
+// server's state port.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+using namespace vxdesk;
+
+namespace {
+
+std::unique_ptr<Session> openSession(int32_t userID, const std::vector<std::string>& env = {}) {
+    std::string error;
+    auto s = Session::open(ackBytes(userID), error, env);
+    EXPECT_TRUE(s) << error;
+    return s;
+}
+
+} // namespace
+
+TEST(Keys, EachArrowSendsOneRecordOfTwoUnits) {
+    auto s = openSession(7);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->press(XK_Up), (StateRecord{0, 2, 7}));
+    EXPECT_EQ(s->press(XK_Right), (StateRecord{2, 2, 7}));
+    EXPECT_EQ(s->press(XK_Down), (StateRecord{2, 0, 7}));
+    EXPECT_EQ(s->press(XK_Left), (StateRecord{0, 0, 7}));
+    // At the lower bounds the position stays, and the step is still sent.
+    EXPECT_EQ(s->press(XK_Down), (StateRecord{0, 0, 7}));
+    EXPECT_EQ(s->press(XK_Left), (StateRecord{0, 0, 7}));
+    // One record per key-down: holding a key does not repeat it.
+    s->xc->holdKey(XK_Up, 400ms);
+    EXPECT_EQ(s->nextState(), (StateRecord{0, 2, 7}));
+    EXPECT_FALSE(s->server.state->receive(200ms));
+}
+
+TEST(Keys, BoundsWithLeftCappedAt192) {
+    auto s = openSession(1);
+    ASSERT_TRUE(s);
+    std::string error;
+    // Up to the top: ..., 252, 254, then 255, and 255 stays.
+    auto r = s->pressTimes(XK_Up, 127, error);
+    ASSERT_TRUE(r) << error;
+    EXPECT_EQ(r->Y, 254);
+    EXPECT_EQ(s->press(XK_Up), (StateRecord{0, 255, 1}));
+    EXPECT_EQ(s->press(XK_Up), (StateRecord{0, 255, 1}));
+
+    r = s->pressTimes(XK_Right, 127, error);
+    ASSERT_TRUE(r) << error;
+    EXPECT_EQ(r->X, 254);
+    EXPECT_EQ(s->press(XK_Right), (StateRecord{255, 255, 1}));
+    EXPECT_EQ(s->press(XK_Right), (StateRecord{255, 255, 1}));
+
+    // Left from above 192 lands on 192, not on 253.
+    EXPECT_EQ(s->press(XK_Left), (StateRecord{192, 255, 1}));
+    EXPECT_EQ(s->press(XK_Left), (StateRecord{190, 255, 1}));
+
+    // Down from the odd top value: 253, ..., 1, then 0.
+    r = s->pressTimes(XK_Down, 127, error);
+    ASSERT_TRUE(r) << error;
+    EXPECT_EQ(r->Y, 1);
+    EXPECT_EQ(s->press(XK_Down), (StateRecord{190, 0, 1}));
+}
+
+TEST(Keys, HeldArrowsAreAllStepsInTheOrderUpDownLeftRight) {
+    auto s = openSession(5);
+    ASSERT_TRUE(s);
+    // Right held, then Up pressed: the Up event moves Up first, then Right.
+    s->xc->keyDown(XK_Right);
+    EXPECT_EQ(s->nextState(), (StateRecord{2, 0, 5}));
+    s->xc->keyDown(XK_Up);
+    EXPECT_EQ(s->nextState(), (StateRecord{2, 2, 5}));
+    EXPECT_EQ(s->nextState(), (StateRecord{4, 2, 5}));
+    s->xc->keyUp(XK_Up);
+    s->xc->keyUp(XK_Right);
+    EXPECT_FALSE(s->server.state->receive(200ms));
+
+    // Left held, then Down pressed: Down comes before Left.
+    s->xc->keyDown(XK_Left);
+    EXPECT_EQ(s->nextState(), (StateRecord{2, 2, 5}));
+    s->xc->keyDown(XK_Down);
+    EXPECT_EQ(s->nextState(), (StateRecord{2, 0, 5}));
+    EXPECT_EQ(s->nextState(), (StateRecord{0, 0, 5}));
+    s->xc->keyUp(XK_Down);
+    s->xc->keyUp(XK_Left);
+    EXPECT_FALSE(s->server.state->receive(200ms));
+}
+
+TEST(Keys, OtherKeysSendNothing) {
+    auto s = openSession(2);
+    ASSERT_TRUE(s);
+    for (auto sym : {XK_a, XK_space, XK_Return, XK_Shift_L, XK_F1})
+        EXPECT_TRUE(s->pressSendsNothing(sym)) << "keysym " << sym;
+    // The window had the keyboard all along.
+    EXPECT_EQ(s->press(XK_Up), (StateRecord{0, 2, 2}));
+    EXPECT_TRUE(s->client->running());
+}
+
+TEST(Keys, EscapeEndsWithStatus0) {
+    auto s = openSession(2);
+    ASSERT_TRUE(s);
+    s->xc->holdKey(XK_Escape);
+    auto r = s->waitExit();
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_FALSE(s->server.state->receive(100ms));
+}
+
+TEST(Keys, EscapeWithAnArrowHeldSendsTheMoveFirst) {
+    auto s = openSession(4);
+    ASSERT_TRUE(s);
+    s->xc->keyDown(XK_Up);
+    EXPECT_EQ(s->nextState(), (StateRecord{0, 2, 4}));
+    s->xc->keyDown(XK_Escape);
+    EXPECT_EQ(s->nextState(), (StateRecord{0, 4, 4}));
+    auto r = s->waitExit();
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_FALSE(s->server.state->receive(100ms));
+}
+
+TEST(Keys, ClosingTheWindowEndsWithStatus0) {
+    auto s = openSession(2);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->press(XK_Right), (StateRecord{2, 0, 2}));
+    ASSERT_TRUE(s->xc->closeWindow(s->window));
+    auto r = s->waitExit();
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "Received ACK. UserID: 2\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(s->server.state->receive(100ms));
+}
+
+// A failed or short state send is reported and the move stands.
+TEST(Keys, FailedStateSendIsReportedAndTheMoveStands) {
+    auto s = openSession(6, {"VX_FAIL_SENDTO=2", "VX_SHORT_SENDTO=3"});
+    ASSERT_TRUE(s);
+    s->xc->holdKey(XK_Up); // the 2nd send, the first state record: fails
+    EXPECT_FALSE(s->server.state->receive(300ms));
+    s->xc->holdKey(XK_Up); // the 3rd: reported (and sent) as 11 bytes
+    auto shortOne = s->server.state->receive(kPacketTimeout);
+    ASSERT_TRUE(shortOne);
+    EXPECT_EQ(shortOne->data.size(), 11u);
+    EXPECT_EQ(s->press(XK_Up), (StateRecord{0, 6, 6}));
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    const std::string expected = "Received ACK. UserID: 6\nerror sending data to server -1\n"
+                                 "error sending data to server 11\n";
+    while (s->client->outSoFar() != expected && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(s->client->outSoFar(), expected);
+    EXPECT_TRUE(s->client->running());
+}
