@@ -1,0 +1,487 @@
+// The machine: processor threads, the scheduler that hands the one baton
+// between them, the event heap, interrupts, the trace and the host API.
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <ctime>
+
+#include "core.h"
+
+namespace vxsim {
+
+Machine::Impl* gMachine = nullptr;
+thread_local int tlsCpu = -1;
+
+namespace {
+
+// Kept reachable on purpose: parked threads of finished machines wait on them.
+std::vector<Baton*>& leakedBatons() {
+    static auto* batons = new std::vector<Baton*>;
+    return *batons;
+}
+
+std::string irqText(uint32_t mask) {
+    static const char* const names[32] = {
+        "IRQ_VBLANK", "IRQ_HBLANK", "IRQ_VCOUNT", "IRQ_TIMER0", "IRQ_TIMER1", "IRQ_TIMER2", "IRQ_TIMER3",
+        "IRQ_NETWORK", "IRQ_DMA0", "IRQ_DMA1", "IRQ_DMA2", "IRQ_DMA3", "IRQ_KEYS", "IRQ_CART", "IRQ_14",
+        "IRQ_15", "IRQ_IPC_SYNC", "IRQ_FIFO_EMPTY", "IRQ_FIFO_NOT_EMPTY", "IRQ_CARD", "IRQ_CARD_LINE",
+        "IRQ_GEOMETRY_FIFO", "IRQ_LID", "IRQ_SPI", "IRQ_WIFI", "IRQ_25", "IRQ_26", "IRQ_27", "IRQ_28",
+        "IRQ_29", "IRQ_30", "IRQ_31"};
+    std::string out;
+    for (int b = 0; b < 32; ++b) {
+        if (mask & (1u << b)) {
+            if (!out.empty()) out += '|';
+            out += names[b];
+        }
+    }
+    return out;
+}
+
+void cpuThreadMain(Machine::Impl* m, Baton* baton, int i) {
+    tlsCpu = i;
+    baton->sem[i].acquire();
+    CpuState& c = m->cpus[i];
+    c.started = true;
+    std::string arg0 = c.program.name;
+    char* argv[] = {arg0.data(), nullptr};
+    int rc = c.program.entry(1, argv);
+    // A program that returns simply stops its processor.
+    c.run = RunState::Stopped;
+    m->addTrace(static_cast<Cpu>(i), "call", "main returned " + std::to_string(rc));
+    m->decide(i);
+    for (;;) baton->sem[i].acquire();
+}
+
+}  // namespace
+
+const char* cpuName(Cpu cpu) { return cpu == Cpu::Main ? "arm9" : "arm7"; }
+
+std::string hex(uint32_t value, int digits) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%0*" PRIX32, digits, value);
+    return buf;
+}
+
+std::string formatTraceEntry(const TraceEntry& entry) {
+    char head[48];
+    std::snprintf(head, sizeof head, "%12" PRIu64 " %s ", entry.cycle, cpuName(entry.cpu));
+    return head + entry.kind + " " + entry.text;
+}
+
+Machine::Impl& callerMachine(const char* what) {
+    Machine::Impl* m = gMachine;
+    if (!m || !m->poweredOn) hw::fatal(std::string(what) + " called while no handheld is running");
+    if (tlsCpu != idx(m->cur)) hw::fatal(std::string(what) + " called outside the running processor");
+    return *m;
+}
+
+// ------------------------------------------------------------------ Impl
+
+Machine::Impl::Impl(const MachineConfig& cfg) : config(cfg) {
+    if (!config.tracePath.empty()) {
+        traceFile = std::fopen(config.tracePath.c_str(), "w");
+        if (!traceFile) hw::fatal("cannot write the trace file " + config.tracePath);
+    }
+    mapMemory();
+    resetDevices();
+}
+
+Machine::Impl::~Impl() {
+    if (traceFile) std::fclose(traceFile);
+    unmapMemory();
+}
+
+uint64_t Machine::Impl::nextEventTime() {
+    while (!heap.empty() && !actions.count(heap.top().id)) heap.pop();
+    return heap.empty() ? kNever : heap.top().when;
+}
+
+hw::EventId Machine::Impl::scheduleAt(uint64_t when, std::function<void()> action) {
+    hw::EventId id = nextEventId++;
+    actions.emplace(id, std::move(action));
+    heap.push(Event{when, nextSeq++, id});
+    if (when < limit) limit = when;
+    return id;
+}
+
+void Machine::Impl::cancelEvent(hw::EventId id) { actions.erase(id); }
+
+void Machine::Impl::recomputeLimit() {
+    uint64_t l = nextEventTime();
+    const CpuState& o = cpu(other(cur));
+    if (o.run == RunState::Runnable) l = std::min(l, o.time + kQuantum);
+    limit = l;
+}
+
+void Machine::Impl::runDueEvents(uint64_t upTo) {
+    while (!stop && nextEventTime() <= upTo) {
+        Event ev = heap.top();
+        heap.pop();
+        auto it = actions.find(ev.id);
+        std::function<void()> fn = std::move(it->second);
+        actions.erase(it);
+        bool wasIn = inEvent;
+        uint64_t wasNow = eventNow;
+        inEvent = true;
+        eventNow = ev.when;
+        if (ev.when > horizon) horizon = ev.when;
+        fn();
+        inEvent = wasIn;
+        eventNow = wasNow;
+    }
+}
+
+void Machine::Impl::handOff(int self, int to) {
+    if (to != kHostThread) cur = static_cast<Cpu>(to);
+    baton->sem[to].release();
+    baton->sem[self].acquire();
+}
+
+// The one place where the baton moves. Whoever holds it runs this: due
+// events run once every running processor has reached them, the processor
+// that is behind runs, and when all wait the clock jumps to the next event.
+void Machine::Impl::decide(int self) {
+    for (;;) {
+        if (stop) {
+            if (self == kHostThread) return;
+            handOff(self, kHostThread);
+            continue;
+        }
+        uint64_t low = kNever;
+        int lowest = -1;
+        for (int i = 0; i < 2; ++i) {
+            const CpuState& c = cpus[i];
+            if (c.run != RunState::Runnable) continue;
+            if (c.time < low || (c.time == low && i == idx(cur))) {
+                low = c.time;
+                lowest = i;
+            }
+        }
+        if (lowest < 0) {
+            uint64_t e = nextEventTime();
+            if (e == kNever) hw::fatal("every processor waits and nothing is scheduled");
+            bool net = false;
+            for (const CpuState& c : cpus) net = net || (c.run == RunState::Halted && c.netWait);
+            if ((net || config.realtime) && e > horizon) waitWall(horizon, e, net);
+            runDueEvents(e);
+            continue;
+        }
+        if (low > horizon) horizon = low;
+        if (nextEventTime() <= low) {
+            runDueEvents(low);
+            continue;
+        }
+        int next = lowest;
+        if (self != kHostThread && cpus[self].run == RunState::Runnable) {
+            Cpu saved = cur;
+            cur = static_cast<Cpu>(self);
+            recomputeLimit();
+            if (cpus[self].time < limit) next = self;
+            cur = saved;
+        }
+        cur = static_cast<Cpu>(next);
+        recomputeLimit();
+        if (next == self) return;
+        handOff(self, next);
+    }
+}
+
+void Machine::Impl::boundary() {
+    decide(idx(cur));
+    takeInterrupts();
+}
+
+void Machine::Impl::takeInterrupts() {
+    Cpu me = cur;
+    CpuState& s = cpu(me);
+    while (s.ime && !s.inIrq && (s.ie & s.iflags)) {
+        uint32_t pending = s.ie & s.iflags;
+        s.iflags &= ~pending;
+        s.happened |= pending;
+        s.lastValid = false;
+        addTrace(me, "irq", irqText(pending));
+        s.inIrq = true;
+        for (int b = 0; b < 32; ++b) {
+            if ((pending & (1u << b)) && s.handlers[b]) s.handlers[b]();
+        }
+        s.inIrq = false;
+        s.lastValid = false;
+    }
+}
+
+void Machine::Impl::haltCurrent(bool network, int fd) {
+    Cpu me = cur;
+    CpuState& s = cpu(me);
+    s.lastValid = false;
+    s.time += kIoCost;
+    if (s.ie & s.iflags) {
+        boundary();
+        return;
+    }
+    s.run = RunState::Halted;
+    s.netWait = network;
+    s.netFd = fd;
+    decide(idx(me));
+    s.netWait = false;
+    s.netFd = -1;
+    takeInterrupts();
+}
+
+void Machine::Impl::idle(uint64_t until) {
+    CpuState& s = cpu(cur);
+    uint64_t target = std::min(until, nextEventTime());
+    const CpuState& o = cpu(other(cur));
+    if (o.run == RunState::Runnable) target = std::min(target, o.time + kQuantum);
+    if (target != kNever && target > s.time) s.time = target;
+    boundary();
+}
+
+void Machine::Impl::requestIrq(Cpu c, uint32_t mask) {
+    CpuState& s = cpu(c);
+    s.iflags |= mask;
+    if (s.run == RunState::Halted && (s.ie & s.iflags)) {
+        s.run = RunState::Runnable;
+        uint64_t t = inEvent ? eventNow : cpu(cur).time;
+        if (t > s.time) s.time = t;
+        recomputeLimit();
+    }
+}
+
+// Real-time mode keeps virtual time on the wall clock, anchored once and
+// re-anchored only after falling far behind (so short stalls are caught up).
+void Machine::Impl::waitWall(uint64_t fromCycle, uint64_t toCycle, bool pollNet) {
+    using namespace std::chrono;
+    auto wallNow = steady_clock::now();
+    steady_clock::time_point deadline;
+    if (config.realtime) {
+        if (!wallAnchored || wallNow > wallBase + nanoseconds((toCycle - wallBaseCycle) * 1000000000ull / kBusHz) +
+                                           milliseconds(100)) {
+            wallAnchored = true;
+            wallBase = wallNow;
+            wallBaseCycle = fromCycle;
+        }
+        deadline = wallBase + nanoseconds((toCycle - wallBaseCycle) * 1000000000ull / kBusHz);
+    } else {
+        deadline = wallNow + nanoseconds((toCycle - fromCycle) * 1000000000ull / kBusHz);
+    }
+    if (deadline <= wallNow) return;
+    if (pollNet) {
+        pollfd fds[2];
+        nfds_t n = 0;
+        for (const CpuState& c : cpus) {
+            if (c.run == RunState::Halted && c.netWait && c.netFd >= 0) fds[n++] = pollfd{c.netFd, POLLIN, 0};
+        }
+        auto left = duration_cast<nanoseconds>(deadline - wallNow).count();
+        timespec ts{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+        if (n > 0) {
+            ppoll(fds, n, &ts, nullptr);
+            return;
+        }
+    }
+    std::this_thread::sleep_until(deadline);
+}
+
+void Machine::Impl::addTrace(Cpu c, const std::string& kind, const std::string& text) {
+    TraceEntry e{inEvent ? eventNow : cpu(cur).time, c, kind, text};
+    if (traceFile) std::fprintf(traceFile, "%s\n", formatTraceEntry(e).c_str());
+    traceLog.push_back(std::move(e));
+    if (traceLog.size() > kTraceKeep) traceLog.pop_front();
+}
+
+// ------------------------------------------------------------- services
+
+namespace hw {
+
+Cpu currentCpu() { return gMachine->cur; }
+
+uint64_t now() {
+    Machine::Impl& m = *gMachine;
+    return m.inEvent ? m.eventNow : m.cpu(m.cur).time;
+}
+
+void charge(uint32_t cycles) {
+    Machine::Impl& m = *gMachine;
+    CpuState& s = m.cpu(m.cur);
+    s.time += cycles;
+    if (s.time < m.limit && !(s.ime && (s.ie & s.iflags) && !s.inIrq)) return;
+    if (tlsCpu != idx(m.cur)) fatal("charge() called outside the running processor");
+    m.boundary();
+}
+
+void halt() { callerMachine("halt").haltCurrent(false, -1); }
+
+void haltForNetwork(int hostFd) { callerMachine("haltForNetwork").haltCurrent(true, hostFd); }
+
+void idleUntil(uint64_t until) { callerMachine("idleUntil").idle(until); }
+
+void requestIrq(Cpu cpu, uint32_t mask) { gMachine->requestIrq(cpu, mask); }
+
+EventId schedule(uint64_t when, std::function<void()> action) {
+    return gMachine->scheduleAt(when, std::move(action));
+}
+
+void cancel(EventId id) { gMachine->cancelEvent(id); }
+
+void addPoller(uint64_t intervalCycles, std::function<void()> poll) {
+    if (intervalCycles == 0) fatal("addPoller with a zero interval");
+    struct Poller {
+        uint64_t interval;
+        std::function<void()> fn;
+        void arm(uint64_t when) {
+            gMachine->scheduleAt(when, [this] {
+                fn();
+                arm(now() + interval);
+            });
+        }
+    };
+    // Lives as long as the machine's schedule refers to it; a poller is for good.
+    auto* p = new Poller{intervalCycles, std::move(poll)};
+    static std::vector<std::unique_ptr<Poller>> pollers;
+    pollers.emplace_back(p);
+    p->arm(now() + intervalCycles);
+}
+
+void trace(const std::string& kind, const std::string& text) { gMachine->addTrace(gMachine->cur, kind, text); }
+
+void traceFor(Cpu cpu, const std::string& kind, const std::string& text) { gMachine->addTrace(cpu, kind, text); }
+
+void* deviceMemory(uint32_t address) {
+    if (!gMachine || !gMachine->mapped(address)) return nullptr;
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(address));
+}
+
+void fatal(const std::string& message) {
+    if (gMachine && gMachine->traceFile) std::fflush(gMachine->traceFile);
+    std::fflush(stdout);
+    std::fprintf(stderr, "vx-handheld: %s\n", message.c_str());
+    std::fflush(stderr);
+    _exit(3);
+}
+
+const MachineConfig& config() { return gMachine->config; }
+
+const ProgramImage& program(Cpu cpu) { return gMachine->cpu(cpu).program; }
+
+}  // namespace hw
+
+// ------------------------------------------------------------- host API
+
+Machine::Machine(const MachineConfig& config) {
+    if (gMachine) hw::fatal("a second handheld machine in one process");
+    impl_ = std::make_unique<Impl>(config);
+    gMachine = impl_.get();
+}
+
+Machine::~Machine() {
+    gMachine = nullptr;
+    impl_.reset();
+}
+
+void Machine::load(Cpu cpu, const ProgramImage& program) {
+    if (impl_->poweredOn) hw::fatal("load() after powerOn()");
+    if (!program.entry) hw::fatal("program " + program.name + " has no entry point");
+    impl_->cpu(cpu).program = program;
+}
+
+void Machine::powerOn() {
+    Impl& m = *impl_;
+    if (m.poweredOn) hw::fatal("powerOn() twice");
+    m.baton = new Baton;
+    leakedBatons().push_back(m.baton);
+    if (m.clockSet) {
+        // The host set the clock before power-on.
+    } else if (m.config.clock) {
+        m.clockBase = *m.config.clock;
+    } else {
+        std::time_t t = std::time(nullptr);
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        m.clockBase = RtcTime{1900 + tm.tm_year, tm.tm_mon + 1, tm.tm_mday, tm.tm_wday,
+                              tm.tm_hour, tm.tm_min, tm.tm_sec};
+        if (m.clockBase.year < 2000 || m.clockBase.year > 2099) m.clockBase.year = 2000 + m.clockBase.year % 100;
+    }
+    m.poweredOn = true;
+    m.startDisplay();
+    if (m.config.realtime) {
+        // Pacing points a millisecond apart keep both processors near the wall clock.
+        struct Pacer {
+            static void arm(uint64_t when) {
+                gMachine->scheduleAt(when, [when] {
+                    gMachine->waitWall(when, when, false);
+                    arm(when + kBusHz / 1000);
+                });
+            }
+        };
+        Pacer::arm(kBusHz / 1000);
+    }
+    m.cur = m.cpu(Cpu::Main).program.entry ? Cpu::Main : Cpu::Co;
+    for (int i = 0; i < 2; ++i) {
+        CpuState& c = m.cpus[i];
+        if (!c.program.entry) continue;
+        c.run = RunState::Runnable;
+        std::thread(cpuThreadMain, &m, m.baton, i).detach();
+    }
+}
+
+void Machine::runFrames(uint64_t frames) {
+    Impl& m = *impl_;
+    if (!m.poweredOn) hw::fatal("runFrames() before powerOn()");
+    if (tlsCpu != -1) hw::fatal("runFrames() called from a processor");
+    if (frames == 0) return;
+    m.targetFrames = m.frames + frames;
+    m.stop = false;
+    m.decide(kHostThread);
+    if (m.traceFile) std::fflush(m.traceFile);
+}
+
+bool Machine::runUntil(const std::function<bool()>& pred, uint64_t maxFrames) {
+    for (uint64_t i = 0; i < maxFrames; ++i) {
+        if (pred()) return true;
+        runFrames(1);
+    }
+    return pred();
+}
+
+uint64_t Machine::cycles() const { return impl_->horizon; }
+uint64_t Machine::frameCount() const { return impl_->frames; }
+
+void Machine::setKeys(uint32_t held) { impl_->keys = held; }
+
+void Machine::setTouch(bool down, int rawX, int rawY, int px, int py, int z1, int z2) {
+    Impl& m = *impl_;
+    m.penDown = down;
+    m.touchRaw[0] = static_cast<int16_t>(rawX);
+    m.touchRaw[1] = static_cast<int16_t>(rawY);
+    m.touchPx[0] = static_cast<int16_t>(px);
+    m.touchPx[1] = static_cast<int16_t>(py);
+    m.touchZ[0] = static_cast<int16_t>(z1);
+    m.touchZ[1] = static_cast<int16_t>(z2);
+}
+
+void Machine::setBattery(uint16_t value) { impl_->battery = value; }
+void Machine::setAux(uint16_t value) { impl_->aux = value; }
+
+void Machine::setTemperature(uint32_t temperature, int diode1, int diode2) {
+    impl_->temperature = temperature;
+    impl_->diode[0] = diode1;
+    impl_->diode[1] = diode2;
+}
+
+void Machine::setClock(const RtcTime& time, uint8_t statusByte) {
+    impl_->clockBase = time;
+    impl_->clockStatus = statusByte;
+    impl_->clockSet = true;
+    impl_->clockBaseCycle = impl_->horizon;
+}
+
+std::vector<uint8_t> Machine::renderScreens() const { return vxsim::renderScreens(*impl_); }
+
+std::vector<TraceEntry> Machine::trace() const { return {impl_->traceLog.begin(), impl_->traceLog.end()}; }
+
+uint32_t Machine::peekIo(Cpu cpu, uint32_t address, unsigned bytes) const {
+    return impl_->ioRead(cpu, address, bytes, true);
+}
+
+}  // namespace vxsim

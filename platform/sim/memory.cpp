@@ -1,0 +1,160 @@
+// Device memory mapped at its device addresses in this process: main memory
+// (4 MB, mirrored up to 0x02FFFFFF), palettes and the video-memory banks.
+//
+// Video memory the processor cannot see under the current bank settings is
+// left inaccessible: a program storing there has a bug (on the device the
+// store is lost), and failing at the faulting address names it precisely
+// instead of showing only as a picture that never appears.
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "core.h"
+
+namespace vxsim {
+
+namespace {
+
+constexpr uint32_t kRamBase = 0x02000000, kRamSize = 4u << 20, kRamMirrors = 4;
+constexpr uint32_t kPaletteBase = 0x05000000, kPaletteSize = 4096;
+constexpr uint32_t kVramBase = 0x06000000, kVramSpan = 0x00900000;
+constexpr uint32_t kBankSize[5] = {128u << 10, 128u << 10, 128u << 10, 128u << 10, 64u << 10};
+constexpr uint32_t kBankOffset[5] = {0, 128u << 10, 256u << 10, 384u << 10, 512u << 10};
+constexpr uint32_t kBankTotal = 576u << 10;
+constexpr uint32_t kLcdAddress[5] = {0x06800000, 0x06820000, 0x06840000, 0x06860000, 0x06880000};
+
+struct sigaction gPreviousSegv;
+bool gSegvInstalled = false;
+
+void writeAll(const char* s) {
+    size_t n = std::strlen(s);
+    while (n > 0) {
+        ssize_t w = ::write(2, s, n);
+        if (w <= 0) return;
+        s += w;
+        n -= static_cast<size_t>(w);
+    }
+}
+
+void onSegv(int sig, siginfo_t* info, void* context) {
+    uintptr_t a = reinterpret_cast<uintptr_t>(info->si_addr);
+    if (a >= 0x02000000 && a < 0x08000000) {
+        char msg[128] = "vx-handheld: access to unmapped device memory at 0x";
+        size_t len = std::strlen(msg);
+        for (int shift = 28; shift >= 0; shift -= 4) msg[len++] = "0123456789ABCDEF"[(a >> shift) & 15];
+        std::memcpy(msg + len, " (no video-memory bank is mapped there)\n", 41);
+        writeAll(msg);
+        _exit(3);
+    }
+    // Not ours: let whoever handled it before deal with it.
+    if (gPreviousSegv.sa_flags & SA_SIGINFO) {
+        if (gPreviousSegv.sa_sigaction) {
+            gPreviousSegv.sa_sigaction(sig, info, context);
+            return;
+        }
+    } else if (gPreviousSegv.sa_handler != SIG_DFL && gPreviousSegv.sa_handler != SIG_IGN) {
+        gPreviousSegv.sa_handler(sig);
+        return;
+    }
+    signal(sig, SIG_DFL);
+}
+
+void installSegvHandler() {
+    if (gSegvInstalled) return;
+    struct sigaction sa {};
+    sa.sa_sigaction = onSegv;
+    sa.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGSEGV, &sa, &gPreviousSegv);
+    gSegvInstalled = true;
+}
+
+void* mapAt(uint32_t address, size_t size, int prot, int flags, int fd, off_t offset, bool replace) {
+    void* want = reinterpret_cast<void*>(static_cast<uintptr_t>(address));
+    void* got = mmap(want, size, prot, flags | (replace ? MAP_FIXED : MAP_FIXED_NOREPLACE), fd, offset);
+    if (got != want) {
+        if (got != MAP_FAILED) munmap(got, size);
+        hw::fatal("cannot map device memory at " + hex(address, 8) + ": " + std::strerror(errno));
+    }
+    return got;
+}
+
+int memoryFile(const char* name, size_t size) {
+    int fd = memfd_create(name, MFD_CLOEXEC);
+    if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) hw::fatal(std::string("cannot create ") + name);
+    return fd;
+}
+
+// The processor address of a bank under its control value, or 0 if hidden.
+uint32_t bankAddress(int bank, uint8_t control) {
+    if (!(control & 0x80)) return 0;
+    unsigned mst = control & 7, offset = (control >> 3) & 3;
+    switch (mst) {
+    case 0:
+        return kLcdAddress[bank];
+    case 1:
+        return bank == 4 ? 0x06000000 : 0x06000000 + 0x20000 * offset;
+    case 2:
+        if (bank == 0 || bank == 1) return 0x06400000 + 0x20000 * (offset & 1);
+        if (bank == 4) return 0x06400000;
+        return 0;  // C and D here belong to the co-processor
+    case 4:
+        if (bank == 2) return 0x06200000;
+        if (bank == 3) return 0x06600000;
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+}  // namespace
+
+void Machine::Impl::mapMemory() {
+    installSegvHandler();
+    ramFd = memoryFile("vx-main-memory", kRamSize);
+    for (uint32_t k = 0; k < kRamMirrors; ++k) {
+        mapAt(kRamBase + k * kRamSize, kRamSize, PROT_READ | PROT_WRITE, MAP_SHARED, ramFd, 0, false);
+    }
+    mapAt(kPaletteBase, kPaletteSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0, false);
+    mapAt(kVramBase, kVramSpan, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0, false);
+    vramFd = memoryFile("vx-video-memory", kBankTotal);
+    void* host = mmap(nullptr, kBankTotal, PROT_READ | PROT_WRITE, MAP_SHARED, vramFd, 0);
+    if (host == MAP_FAILED) hw::fatal("cannot map video memory");
+    vramHost = static_cast<uint8_t*>(host);
+}
+
+void Machine::Impl::unmapMemory() {
+    munmap(reinterpret_cast<void*>(static_cast<uintptr_t>(kRamBase)), kRamSize * kRamMirrors);
+    munmap(reinterpret_cast<void*>(static_cast<uintptr_t>(kPaletteBase)), kPaletteSize);
+    munmap(reinterpret_cast<void*>(static_cast<uintptr_t>(kVramBase)), kVramSpan);
+    if (vramHost) munmap(vramHost, kBankTotal);
+    if (ramFd >= 0) close(ramFd);
+    if (vramFd >= 0) close(vramFd);
+}
+
+void Machine::Impl::remapVram() {
+    mapAt(kVramBase, kVramSpan, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0, true);
+    mappings.clear();
+    for (int bank = 0; bank < 5; ++bank) {
+        uint32_t address = bankAddress(bank, vramcnt[bank]);
+        if (!address) continue;
+        mapAt(address, kBankSize[bank], PROT_READ | PROT_WRITE, MAP_SHARED, vramFd, kBankOffset[bank], true);
+        mappings.push_back(BankMapping{bank, address, kBankSize[bank]});
+    }
+}
+
+bool Machine::Impl::mapped(uint32_t address) const {
+    if (address >= kRamBase && address < kRamBase + kRamSize * kRamMirrors) return true;
+    if (address >= kPaletteBase && address < kPaletteBase + 0x800) return true;
+    for (const BankMapping& b : mappings) {
+        if (address >= b.address && address - b.address < b.size) return true;
+    }
+    return false;
+}
+
+// Bank contents regardless of where the processor sees them (renderer).
+const uint8_t* bankContents(const Machine::Impl& m, int bank) { return m.vramHost + kBankOffset[bank]; }
+
+}  // namespace vxsim
