@@ -225,6 +225,21 @@ TEST(LauncherHeadless, ConsoleFileHoldsTheTextRowByRow) {
     EXPECT_EQ(consoleAfter("20"), "launcher test\nanswer 42 and more\n\n" + rows21);
 }
 
+// Frame of the first trace line that ends with `text`: frame 0 runs from
+// power-on to the first vertical blank (line 192), each later one from a
+// vertical blank to the next. -1 when no line has it.
+long frameOfTraceLine(const std::string& trace, const std::string& text) {
+    constexpr unsigned long long kFirstVBlank = 192ull * 2130, kFrame = 263ull * 2130;
+    std::istringstream lines(trace);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.size() < text.size() || line.compare(line.size() - text.size(), text.size(), text) != 0) continue;
+        const unsigned long long cycle = std::stoull(line);
+        return cycle < kFirstVBlank ? 0 : long((cycle - kFirstVBlank) / kFrame + 1);
+    }
+    return -1;
+}
+
 TEST(LauncherHeadless, TraceIsWrittenAndTheSameRunGivesTheSameTrace) {
     TempDir dir;
     std::vector<std::string> traces;
@@ -236,6 +251,9 @@ TEST(LauncherHeadless, TraceIsWrittenAndTheSameRunGivesTheSameTrace) {
     }
     EXPECT_NE(traces[0].find("launcher test"), std::string::npos) << "the console line is not in the trace";
     EXPECT_EQ(traces[0], traces[1]);
+    // The program's reports of the keys carry the cycle of the frames held.
+    EXPECT_EQ(frameOfTraceLine(traces[0], "console keys 1025"), 5);
+    EXPECT_EQ(frameOfTraceLine(traces[0], "console keys 0"), 10);
 
     // Different keys make a different run, which the trace shows.
     const std::string other = dir.file("other.trace");
@@ -264,12 +282,23 @@ TEST(LauncherHeadless, StopSignalsEndTheRunWithTheFilesWritten) {
     }
 }
 
+// The title of the window or of the top-level window that holds it.
 std::string windowTitle(vxtest::XClient& x, vxtest::XWindowId window) {
-    char* name = nullptr;
-    std::string title;
-    if (XFetchName(x.raw(), window, &name) && name) title = name;
-    if (name) XFree(name);
-    return title;
+    for (int depth = 0; window && depth < 8; ++depth) {
+        char* name = nullptr;
+        std::string title;
+        if (XFetchName(x.raw(), window, &name) && name) title = name;
+        if (name) XFree(name);
+        if (!title.empty()) return title;
+        Window root = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(x.raw(), window, &root, &parent, &children, &count)) break;
+        if (children) XFree(children);
+        if (parent == root) break;
+        window = parent;
+    }
+    return {};
 }
 
 TEST(LauncherWindow, HeadlessOpensNoWindowEvenWithADisplay) {

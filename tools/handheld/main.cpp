@@ -37,13 +37,9 @@ fs::path ownDirectory() {
     return ec ? fs::current_path() : self.parent_path();
 }
 
-// A module as the build names it: bare, with the shared-object suffix, or
-// with the library prefix too.
 std::optional<fs::path> findModule(const fs::path& dir, const std::string& name) {
-    for (const std::string& file : {name, name + ".so", "lib" + name + ".so"}) {
-        std::error_code ec;
-        if (fs::is_regular_file(dir / file, ec)) return dir / file;
-    }
+    std::error_code ec;
+    if (fs::is_regular_file(dir / name, ec)) return dir / name;
     return std::nullopt;
 }
 
@@ -78,7 +74,7 @@ vxsim::ProgramImage loadProgram(const std::string& path, const char* cpu) {
     std::string error;
     // An absolute path, so the loader never searches its library path instead.
     if (!vxsim::loadProgramModule(fs::absolute(path).string(), image, error))
-        fail(kUsageError, std::string("cannot load ") + cpu + " program '" + path + "': " + error);
+        fail(kUsageError, std::string(cpu) + ": " + error);
     if (image.name.empty()) image.name = fs::path(path).stem().string();
     return image;
 }

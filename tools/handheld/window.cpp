@@ -2,6 +2,8 @@
 
 #include <SDL/SDL.h>
 
+#include <cstdlib>
+
 #include "nds.h"
 
 namespace vxhandheld {
@@ -37,18 +39,22 @@ Window::~Window() {
 }
 
 bool Window::open(int scale, const std::string& title, std::string& error) {
+    // Without this SDL falls back to drawing in the terminal when the X
+    // server cannot be reached; a user's own choice still wins.
+    setenv("SDL_VIDEODRIVER", "x11", 0);
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE) != 0) {
         error = std::string("cannot start the display: ") + SDL_GetError();
         return false;
     }
     open_ = true;
     scale_ = scale;
+    // Named before it maps, so nobody ever sees the window untitled.
+    SDL_WM_SetCaption(title.c_str(), title.c_str());
     screen_ = SDL_SetVideoMode(kWidth * scale, kHeight * scale, 32, SDL_SWSURFACE);
     if (!screen_) {
         error = std::string("cannot open the window: ") + SDL_GetError();
         return false;
     }
-    SDL_WM_SetCaption(title.c_str(), title.c_str());
     return true;
 }
 

@@ -2,7 +2,8 @@
 // the top screen shows, in twelve bands of 16 rows (band i = key bit i, from
 // A down to Y), which keys were held during frame k: white held, dark blue
 // not held; columns of frames not yet run stay black. The console gets a few
-// fixed lines, one of them only once frame 30 is reached.
+// fixed lines, one of them only once frame 30 is reached, and a line with the
+// key bits whenever they change.
 #include <nds.h>
 
 namespace {
@@ -49,8 +50,12 @@ int main() {
     // the co-processor has long refreshed the transfer region.
     while (REG_VCOUNT < 96) {
     }
+    u32 previous = 0;
     for (int frame = 0;; ++frame) {
-        paintColumn(frame % SCREEN_WIDTH, keysNow());
+        const u32 keys = keysNow();
+        paintColumn(frame % SCREEN_WIDTH, keys);
+        if (keys != previous) iprintf("keys %d\n", int(keys));
+        previous = keys;
         if (frame == 30) iprintf("frame 30 reached\n");
         swiWaitForVBlank();
         while (REG_VCOUNT >= 192) {
