@@ -279,11 +279,14 @@ int Wifi_AssocStatus(void) {
         h.statusTraced = static_cast<int>(h.status);
         hw::trace("call", "Wifi_AssocStatus()=" + std::to_string(h.status));
     }
+    // What this call reports is what it traced: a change that lands while
+    // idling below belongs to the next call.
+    int result = static_cast<int>(h.status);
     if (h.status == before) {
         // Nothing changes before the next event; polling until then is idle.
         hw::idleUntil(hw::now() + kCyclesPerFrame);
     }
-    return static_cast<int>(h.status);
+    return result;
 }
 
 }  // namespace vxwifi9

@@ -1,5 +1,7 @@
 // Joining an access point: the states the main program sees, and how long
 // the simulated world takes to let it in or turn it away.
+#include <cstdio>
+
 #include "wifi_test_support.h"
 
 namespace wifitest {
@@ -15,6 +17,9 @@ uint64_t associationTime(const Handheld& h, int finalStatus) {
     auto end = h.find("call", "Wifi_AssocStatus()=" + std::to_string(finalStatus));
     EXPECT_TRUE(start && end);
     if (!start || !end) {
+        for (const vxsim::TraceEntry& e : h.machine.trace()) {
+            if (e.kind == "call" || e.kind == "wifi") std::printf("%s\n", vxsim::formatTraceEntry(e).c_str());
+        }
         return ~0ull;
     }
     EXPECT_EQ(start->cpu, Cpu::Main);

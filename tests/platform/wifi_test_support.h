@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -27,10 +28,18 @@ inline vxsim::ProgramImage coImage() {
     return image;
 }
 
+// VX_TEST_TRACE=path streams the run's trace to a file, for a failing case.
+inline vxsim::MachineConfig withTraceFile(vxsim::MachineConfig config) {
+    if (const char* path = std::getenv("VX_TEST_TRACE")) {
+        config.tracePath = path;
+    }
+    return config;
+}
+
 // Both programs loaded and powered on; set the options before constructing.
 struct Handheld {
     explicit Handheld(const vxsim::MachineConfig& config = {}, const vxsim::ProgramImage& main = mainImage())
-        : machine(config) {
+        : machine(withTraceFile(config)) {
         machine.load(vxsim::Cpu::Main, main);
         machine.load(vxsim::Cpu::Co, coImage());
         machine.powerOn();
