@@ -202,7 +202,7 @@ extern "C" {
 
 void consoleInitDefault(u16* map, u16* charBase, u8 bitDepth) {
     Machine::Impl& m = callerMachine("consoleInitDefault");
-    if (m.cur != Cpu::Main) hw::fatal("consoleInitDefault() is an arm9 call but arm7 made it");
+    if (m.cur != Cpu::Main) hw::fatal("consoleInitDefault() belongs to arm9 but arm7 called it");
     hw::charge(kCallCost);
     m.cpu(m.cur).lastValid = false;
     if (bitDepth != 16) hw::fatal("consoleInitDefault: only the 16-colour console exists (asked for " +
@@ -224,7 +224,7 @@ void consoleInitDefault(u16* map, u16* charBase, u8 bitDepth) {
 
 int iprintf(const char* fmt, ...) {
     Machine::Impl& m = callerMachine("iprintf");
-    if (m.cur != Cpu::Main) hw::fatal("iprintf() is an arm9 call but arm7 made it");
+    if (m.cur != Cpu::Main) hw::fatal("iprintf() belongs to arm9 but arm7 called it");
     hw::charge(kCallCost);
     m.cpu(m.cur).lastValid = false;
     va_list ap;

@@ -529,8 +529,11 @@ void ioWrite(uint32_t address, unsigned bytes, uint32_t value) {
     Machine::Impl& m = vxsim::callerMachine("register write");
     vxsim::Cpu me = m.cur;
     vxsim::hw::charge(vxsim::kIoCost);
-    m.cpu(me).lastValid = false;
+    vxsim::CpuState& s = m.cpu(me);
+    s.lastValid = false;
     m.ioWrite(me, address, bytes, value);
+    // An interrupt the write let through is taken right after it.
+    if (s.ime && (s.ie & s.iflags) && !s.inIrq) m.takeInterrupts();
 }
 
 }  // namespace vxhw

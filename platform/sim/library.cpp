@@ -13,8 +13,8 @@ namespace {
 Machine::Impl& enter(const char* name, int onlyCpu = -1) {
     Machine::Impl& m = callerMachine(name);
     if (onlyCpu >= 0 && idx(m.cur) != onlyCpu) {
-        hw::fatal(std::string(name) + "() is a " + cpuName(static_cast<Cpu>(onlyCpu)) + " call but " +
-                  cpuName(m.cur) + " made it");
+        hw::fatal(std::string(name) + "() belongs to " + cpuName(static_cast<Cpu>(onlyCpu)) + " but " +
+                  cpuName(m.cur) + " called it");
     }
     hw::charge(kCallCost);
     m.cpu(m.cur).lastValid = false;
@@ -135,6 +135,7 @@ void irqEnable(uint32 mask) {
         m.updateDisplayIrqs(m.cur);
     }
     call(m, "irqEnable(" + hex(mask) + ")");
+    m.takeInterrupts();
 }
 
 void irqDisable(uint32 mask) {
