@@ -39,7 +39,7 @@ FakeServer::FakeServer(const std::string& addr) : address(addr) {
 std::string clientPath() { return vxtest::binaryPath("vxPCClient"); }
 
 std::vector<std::string> clientEnv(const vxtest::Xvfb* x, std::vector<std::string> extra) {
-    std::vector<std::string> env = vxtest::injectionEnv({"VX_NO_DNS=1"});
+    std::vector<std::string> env = vxtest::injectionEnv({"VX_NO_DNS=1"}, x != nullptr);
     if (x) {
         auto xenv = x->clientEnv();
         env.insert(env.end(), xenv.begin(), xenv.end());
@@ -163,6 +163,15 @@ std::optional<StateRecord> Session::pressTimes(vxtest::KeySymbol sym, int n, std
         }
     }
     return last;
+}
+
+bool Session::waitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (client->outSoFar() != text) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
 }
 
 Image Session::screenshotUntil(const std::function<bool(const Image&)>& good, std::chrono::milliseconds timeout) {

@@ -86,6 +86,9 @@ public:
     std::optional<StateRecord> pressTimes(vxtest::KeySymbol sym, int n, std::string& error);
     std::optional<StateRecord> nextState(std::chrono::milliseconds timeout = kPacketTimeout);
 
+    // Waits until the client's standard output is exactly `text`.
+    bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout = kPacketTimeout);
+
     // Screenshots until `good` accepts one or the timeout passes; returns the last.
     Image screenshotUntil(const std::function<bool(const Image&)>& good, std::chrono::milliseconds timeout = 10s);
 
