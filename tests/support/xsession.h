@@ -34,6 +34,7 @@ public:
     static std::unique_ptr<Xvfb> start(std::chrono::milliseconds timeout = std::chrono::seconds(15),
                                        std::string* error = nullptr);
     const std::string& display() const { return display_; } // ":N"
+    pid_t pid() const { return server_ ? server_->pid() : -1; }
     void stop();
     ~Xvfb();
 
