@@ -134,9 +134,11 @@ void Machine::Impl::runDueEvents(uint64_t upTo) {
 }
 
 void Machine::Impl::handOff(int self, int to) {
+    // Once released, the host may destroy this machine: touch only the baton.
+    Baton* b = baton;
     if (to != kHostThread) cur = static_cast<Cpu>(to);
-    baton->sem[to].release();
-    baton->sem[self].acquire();
+    b->sem[to].release();
+    b->sem[self].acquire();
 }
 
 // The one place where the baton moves. Whoever holds it runs this: due
