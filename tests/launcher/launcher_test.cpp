@@ -15,6 +15,7 @@
 
 #include "png_image.h"
 #include "process.h"
+#include "udp_peer.h"
 #include "xsession.h"
 
 // After gtest: Xlib's macros (None, Bool) clash with its names.
@@ -282,6 +283,14 @@ TEST(LauncherHeadless, StopSignalsEndTheRunWithTheFilesWritten) {
     }
 }
 
+// A client of the private X server; a sanitized build checks it for leaks
+// except those the X libraries keep for the life of the process.
+std::vector<std::string> windowEnv(const vxtest::Xvfb& xvfb) {
+    auto env = xvfb.clientEnv();
+    for (auto& entry : vxtest::sanitizerEnv(false)) env.push_back(entry);
+    return env;
+}
+
 // The title of the window or of the top-level window that holds it.
 std::string windowTitle(vxtest::XClient& x, vxtest::XWindowId window) {
     for (int depth = 0; window && depth < 8; ++depth) {
@@ -312,7 +321,7 @@ TEST(LauncherWindow, HeadlessOpensNoWindowEvenWithADisplay) {
     const std::string png = dir.file("shot.png");
     // About a second and a half of play, in which a window would show.
     auto process = vxtest::Process::start(
-        command({"--headless", "--realtime", "--frames", "90", "--screenshot", png}), xvfb->clientEnv(), &error);
+        command({"--headless", "--realtime", "--frames", "90", "--screenshot", png}), windowEnv(*xvfb), &error);
     ASSERT_TRUE(process) << error;
     EXPECT_EQ(x->findWindow(process->pid(), "vx-handheld", 1200ms), 0ul);
     const auto result = process->wait(kRunTimeout);
@@ -364,7 +373,7 @@ TEST(LauncherWindow, WindowShowsBothScreensTakesKeysAndClosesCleanly) {
 
     TempDir dir;
     const std::string console = dir.file("console.txt");
-    auto process = vxtest::Process::start(command({"--console", console}), xvfb->clientEnv(), &error);
+    auto process = vxtest::Process::start(command({"--console", console}), windowEnv(*xvfb), &error);
     ASSERT_TRUE(process) << error;
     const auto window = x->findWindow(process->pid(), "vx-handheld", 15s, 2 * kWidth, 2 * kHeight);
     ASSERT_NE(window, 0ul) << process->errSoFar();
@@ -399,7 +408,7 @@ TEST(LauncherWindow, EscapeQuitsAndFramesEndAWindowedRun) {
     auto x = vxtest::XClient::open(xvfb->display(), &error);
     ASSERT_TRUE(x) << error;
 
-    auto process = vxtest::Process::start(command({"--scale", "1"}), xvfb->clientEnv(), &error);
+    auto process = vxtest::Process::start(command({"--scale", "1"}), windowEnv(*xvfb), &error);
     ASSERT_TRUE(process) << error;
     const auto window = x->findWindow(process->pid(), "vx-handheld", 15s, kWidth, kHeight);
     ASSERT_NE(window, 0ul) << process->errSoFar();
@@ -412,11 +421,79 @@ TEST(LauncherWindow, EscapeQuitsAndFramesEndAWindowedRun) {
     TempDir dir;
     const std::string png = dir.file("shot.png");
     const auto timed = vxtest::runProcess(command({"--frames", "120", "--screenshot", png}), kRunTimeout,
-                                          xvfb->clientEnv());
+                                          windowEnv(*xvfb));
     EXPECT_EQ(timed.exitCode, 0) << timed.err;
     const Screenshot shot = loadScreenshot(png);
     ASSERT_EQ(shot.width, kWidth);
     EXPECT_EQ(columnKeys(shot.rgb, shot.width, 119), 0);
 }
+
+// Without --arm9/--arm7 the launcher takes the game's pair beside itself, and
+// the platform's demo pair until the game's is there.
+TEST(LauncherPrograms, DefaultPairIsTheGameElseTheDemo) {
+    TempDir dir;
+    const fs::path bin(dir.file(""));
+    fs::copy_file(vxtest::binaryPath("vx-handheld"), bin / "vx-handheld");
+    fs::permissions(bin / "vx-handheld", fs::perms::owner_all);
+    // The key programs stand in for the demo pair; their console is known.
+    fs::copy_file(VX_KEYS_ARM9, bin / "demo_arm9");
+    fs::copy_file(VX_KEYS_ARM7, bin / "demo_arm7");
+    const auto consoleOf = [&]() {
+        const std::string console = dir.file("console.txt");
+        const auto result = vxtest::runProcess(
+            {(bin / "vx-handheld").string(), "--headless", "--frames", "40", "--console", console}, kRunTimeout,
+            {"DISPLAY"});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        return readFile(console);
+    };
+    EXPECT_EQ(consoleOf().rfind("launcher test\n", 0), 0u);
+
+#ifdef VX_GAME_ARM9
+    fs::copy_file(VX_GAME_ARM9, bin / "arm9_vxVer1.0");
+    // Half of the game's pair is no pair: still the demo.
+    EXPECT_EQ(consoleOf().rfind("launcher test\n", 0), 0u);
+    fs::copy_file(VX_GAME_ARM7, bin / "arm7_vxVer1.0");
+    EXPECT_EQ(consoleOf().rfind("Attempting to initialise Wifi", 0), 0u);
+    fs::remove(bin / "arm9_vxVer1.0");
+    fs::remove(bin / "arm7_vxVer1.0");
+#endif
+
+    fs::remove(bin / "demo_arm7");
+    const auto missing =
+        vxtest::runProcess({(bin / "vx-handheld").string(), "--headless", "--frames", "1"}, kRunTimeout, {"DISPLAY"});
+    EXPECT_EQ(oneLineError(missing), "");
+    EXPECT_NE(missing.err.find("demo_arm7"), std::string::npos) << missing.err;
+}
+
+#ifdef VX_GAME_ARM9
+// The game's pair registers on port 80; --forward takes that to a peer that
+// listens elsewhere, and --no-access-point keeps the handheld off the air.
+TEST(LauncherPrograms, ForwardCarriesTheRegistrationAndNoAccessPointStopsIt) {
+    std::string error;
+    auto peer = vxtest::UdpPeer::bind("127.0.0.1", 0, &error);
+    ASSERT_TRUE(peer) << error;
+    const std::string forward = "80=127.0.0.1:" + std::to_string(peer->port());
+    const std::vector<std::string> game{"--arm9", VX_GAME_ARM9, "--arm7", VX_GAME_ARM7};
+
+    std::vector<std::string> argv{vxtest::binaryPath("vx-handheld"), "--headless", "--frames", "600",
+                                  "--forward", forward};
+    argv.insert(argv.end(), game.begin(), game.end());
+    auto process = vxtest::Process::start(argv, {"DISPLAY"}, &error);
+    ASSERT_TRUE(process) << error;
+    const auto addme = peer->receive(kRunTimeout);
+    ASSERT_TRUE(addme) << process->errSoFar();
+    EXPECT_EQ(std::string(addme->data.begin(), addme->data.end()), "ADDME");
+    process->terminate();
+    EXPECT_EQ(process->wait(kRunTimeout).exitCode, 0);
+
+    TempDir dir;
+    const std::string console = dir.file("console.txt");
+    argv.insert(argv.end(), {"--no-access-point", "--console", console});
+    const auto result = vxtest::runProcess(argv, kRunTimeout, {"DISPLAY"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(readFile(console).find("Could not connect!"), std::string::npos) << readFile(console);
+    EXPECT_FALSE(peer->receive(200ms)) << "a datagram left without an access point";
+}
+#endif
 
 }  // namespace
