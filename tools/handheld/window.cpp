@@ -3,6 +3,7 @@
 #include <SDL/SDL.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "nds.h"
 
@@ -63,26 +64,32 @@ void Window::present(const std::vector<uint8_t>& rgb) {
     if (SDL_MUSTLOCK(screen_) && SDL_LockSurface(screen_) != 0) return;
     const SDL_PixelFormat* format = screen_->format;
     const int bpp = format->BytesPerPixel;
+    const size_t rowBytes = size_t(kWidth) * scale_ * bpp;
     for (int y = 0; y < kHeight; ++y) {
-        for (int sy = 0; sy < scale_; ++sy) {
-            auto* row = static_cast<uint8_t*>(screen_->pixels) + size_t(y * scale_ + sy) * screen_->pitch;
-            for (int x = 0; x < kWidth; ++x) {
-                const uint8_t* p = &rgb[(size_t(y) * kWidth + x) * 3];
-                const Uint32 pixel = SDL_MapRGB(format, p[0], p[1], p[2]);
-                for (int sx = 0; sx < scale_; ++sx) {
-                    uint8_t* out = row + size_t(x * scale_ + sx) * bpp;
-                    switch (bpp) {
-                    case 4: *reinterpret_cast<Uint32*>(out) = pixel; break;
-                    case 2: *reinterpret_cast<Uint16*>(out) = Uint16(pixel); break;
-                    case 3:
-                        // Byte order of a 24-bit surface follows the masks.
-                        for (int b = 0; b < 3; ++b) out[b] = uint8_t(pixel >> (8 * (SDL_BYTEORDER == SDL_LIL_ENDIAN ? b : 2 - b)));
-                        break;
-                    default: *out = uint8_t(pixel); break;
-                    }
+        auto* row = static_cast<uint8_t*>(screen_->pixels) + size_t(y * scale_) * screen_->pitch;
+        for (int x = 0; x < kWidth; ++x) {
+            const uint8_t* p = &rgb[(size_t(y) * kWidth + x) * 3];
+            const Uint32 pixel = SDL_MapRGB(format, p[0], p[1], p[2]);
+            for (int sx = 0; sx < scale_; ++sx) {
+                uint8_t* out = row + size_t(x * scale_ + sx) * bpp;
+                switch (bpp) {
+                case 4: std::memcpy(out, &pixel, 4); break;
+                case 2: {
+                    const Uint16 narrow = Uint16(pixel);
+                    std::memcpy(out, &narrow, 2);
+                    break;
+                }
+                case 3:
+                    // Byte order of a 24-bit surface follows the masks.
+                    for (int b = 0; b < 3; ++b)
+                        out[b] = uint8_t(pixel >> (8 * (SDL_BYTEORDER == SDL_LIL_ENDIAN ? b : 2 - b)));
+                    break;
+                default: *out = uint8_t(pixel); break;
                 }
             }
         }
+        // The other rows of a scaled-up line are copies of its first.
+        for (int sy = 1; sy < scale_; ++sy) std::memcpy(row + size_t(sy) * screen_->pitch, row, rowBytes);
     }
     if (SDL_MUSTLOCK(screen_)) SDL_UnlockSurface(screen_);
     SDL_Flip(screen_);
