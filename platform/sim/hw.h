@@ -67,6 +67,7 @@ void* deviceMemory(uint32_t address);
 
 // Ends the run with a one-line diagnostic: a program did what the device
 // would not survive (a call on the wrong processor, a missing handler...).
+// Prints "vx-handheld: <message>" on standard error and exits with status 3.
 [[noreturn]] void fatal(const std::string& message);
 
 // The machine's configuration (world, forwards, clock).

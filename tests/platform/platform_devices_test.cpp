@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 #include <nds.h>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <fstream>
 
 #include "handheld_fixture.h"
+#include "hw.h"
 
 using namespace vxtest;
 using vxsim::Cpu;
@@ -279,6 +283,24 @@ TEST(Machine, SameScenarioGivesTheSameTrace) {
     std::vector<std::string> streamed;
     for (std::string line; std::getline(file, line);) streamed.push_back(line);
     EXPECT_EQ(streamed, first);
+}
+
+// A processor waiting on the host network holds virtual time to the wall
+// clock even in fast mode (a lower bound only: a slow host is never wrong).
+int networkWaitMain(int, char**) {
+    static int fds[2];
+    if (pipe(fds) != 0) return 1;
+    for (;;) vxsim::hw::haltForNetwork(fds[0]);
+    return 0;
+}
+
+TEST(Machine, WaitingForTheNetworkDoesNotOutrunTheWallClock) {
+    auto m = boot(networkWaitMain, nullptr);
+    auto t0 = std::chrono::steady_clock::now();
+    m->runFrames(6);
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_EQ(m->frameCount(), 6u);
+    EXPECT_GE(wall, 6 * 560190.0 / vxsim::kBusHz * 0.95);
 }
 
 // ---------------------------------------------------------------- modules
