@@ -79,6 +79,59 @@ std::string compact(const std::string& text) {
     return out;
 }
 
+std::vector<std::string> consoleRows(const std::string& text) {
+    constexpr int kCols = 32, kRows = 24;
+    std::vector<std::string> rows(kRows, std::string(kCols, ' '));
+    int row = 0, col = 0;
+    for (char ch : text) {
+        if (ch == '\n') {
+            col = 0;
+            ++row;
+            continue;
+        }
+        if (col == kCols) {
+            col = 0;
+            ++row;
+        }
+        if (row >= kRows) {
+            rows.erase(rows.begin());
+            rows.push_back(std::string(kCols, ' '));
+            row = kRows - 1;
+        }
+        rows[row][col++] = ch;
+    }
+    for (std::string& r : rows) r.erase(r.find_last_not_of(' ') + 1);
+    return rows;
+}
+
+namespace {
+
+std::string startMessages(const std::string& connect, const std::string& handle) {
+    return "Attempting to initialise Wifi.. \n"
+           "Wifi initialised.. \n"
+           "Connecting via WFC data\n" +
+           connect + "Attempting to connect to server..\n" + "socket created \n handle value = " + handle +
+           " \nsending ADDME packet to server\n";
+}
+
+}  // namespace
+
+std::string consoleThroughAck(const std::string& handle, int32_t id) {
+    return startMessages("Connected successfully!\n", handle) + "sent ADDME OK: bytes = 5\n" +
+           "Received ACK. UserID: " + std::to_string(id);
+}
+
+std::string consoleThroughFailedReceive(const std::string& handle) {
+    return startMessages("Could not connect!\n", handle) + "didnt sent the right amount of bytes..? bytes:-1 \n" +
+           "Error receiving ACK packet from server \n";
+}
+
+std::string socketHandle(const Handheld& h) {
+    auto calls = h.entries(Cpu::Main, "call", "socket(2, 2, 0)=");
+    if (calls.empty()) return "<no socket call>";
+    return calls.front().text.substr(calls.front().text.find(")=") + 2);
+}
+
 std::ostream& operator<<(std::ostream& os, const Area& a) {
     return os << "{" << a.count << " px, rows " << a.top << ".." << a.bottom << ", columns " << a.left << ".."
               << a.right << (a.allRed ? ", red 31" : ", not all red 31") << "}";
@@ -187,8 +240,14 @@ bool Session::untilPlaying(uint64_t maxFrames) {
 }
 
 void Session::hold(uint32_t keys, uint64_t passes) {
+    // In chunks, letting the stand-in catch up, so that a long hold never
+    // overruns its socket's receive buffer.
+    constexpr uint64_t kChunk = 20;
     handheld->machine.setKeys(keys);
-    handheld->machine.runFrames(passes * kPassFrames);
+    for (uint64_t done = 0; done < passes; done += kChunk) {
+        handheld->machine.runFrames(std::min(kChunk, passes - done) * kPassFrames);
+        (sink ? sink : states.get())->waitFor(static_cast<size_t>(stateSends()), std::chrono::seconds(5));
+    }
     handheld->machine.setKeys(0);
     handheld->machine.runFrames(2 * kPassFrames);
 }

@@ -54,6 +54,19 @@ struct Handheld {
 // Whitespace removed.
 std::string compact(const std::string& text);
 
+// The rows that `text` leaves on a fresh 32 x 24 text console that wraps
+// full rows and scrolls when a character goes below the last row, trailing
+// blanks trimmed, as consoleLines() reports them.
+std::vector<std::string> consoleRows(const std::string& text);
+
+// What the console shows once the ACK has come in, with the socket handle
+// and identifier the session had; and once the receive has failed, when no
+// access point was joined.
+std::string consoleThroughAck(const std::string& handle, int32_t id);
+std::string consoleThroughFailedReceive(const std::string& handle);
+// The handle that socket() gave the program, from the trace.
+std::string socketHandle(const Handheld& h);
+
 // Where the nonzero pixels of the 193 drawn rows are.
 struct Area {
     int count = 0, top = 0, bottom = -1, left = 0, right = -1;
@@ -97,6 +110,7 @@ struct Session {
     std::vector<State> records();
 
     std::unique_ptr<Peer> registrar, states;
+    Peer* sink = nullptr;  // where state records land, when not at `states`
     std::unique_ptr<Handheld> handheld;
 };
 

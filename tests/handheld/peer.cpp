@@ -1,5 +1,7 @@
 #include "peer.h"
 
+#include <sys/socket.h>
+
 #include <cstring>
 
 #include "udp_peer.h"
@@ -17,6 +19,9 @@ std::unique_ptr<Peer> Peer::start(const PeerOptions& options, std::string& error
     p->sockets_ = std::make_unique<Sockets>();
     p->sockets_->listen = vxtest::UdpPeer::bind(options.address, options.port, &error);
     if (!p->sockets_->listen) return nullptr;
+    // Room for a long burst of state records.
+    int room = 1 << 20;
+    setsockopt(p->sockets_->listen->fd(), SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
     if (!options.ackFromAddress.empty()) {
         p->sockets_->answer = vxtest::UdpPeer::bind(options.ackFromAddress, 0, &error);
         if (!p->sockets_->answer) return nullptr;

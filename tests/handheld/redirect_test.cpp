@@ -18,6 +18,7 @@ TEST(Redirect, AckFrom127002SendsStatesThereOn9780AndRegistrationsOn80) {
     o.stateForward = false;
     auto s = Session::start(o, error);
     ASSERT_TRUE(s) << error;
+    s->sink = there.get();
     ASSERT_TRUE(s->untilPlaying());
     Handheld& h = *s->handheld;
     s->hold(kDown, 2);

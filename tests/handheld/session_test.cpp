@@ -67,10 +67,11 @@ TEST(Session, EveryStepIsReportedOnTheConsole) {
     auto s = Session::start({}, error);
     ASSERT_TRUE(s) << error;
     ASSERT_TRUE(s->untilPlaying());
-    std::string before = s->handheld->consoleCompact();
+    Handheld& h = *s->handheld;
     s->hold(kUp | kLeft, 2);
-    std::string step = compact("sent data to server OK\n");
-    EXPECT_EQ(s->handheld->consoleCompact(), before + step + step + step + step);
+    std::string step = "sent data to server OK\n";
+    EXPECT_EQ(h.machine.consoleLines(), consoleRows(consoleThroughAck(socketHandle(h), 7) + step + step + step + step))
+        << h.consoleText();
     EXPECT_EQ(s->records(), (std::vector<State>{{128, 129, 7}, {127, 129, 7}, {127, 130, 7}, {126, 130, 7}}));
 }
 
@@ -80,7 +81,6 @@ TEST(Session, EachPressOfARegistersOnceHoweverLongItIsHeld) {
     ASSERT_TRUE(s) << error;
     ASSERT_TRUE(s->untilPlaying());
     Handheld& h = *s->handheld;
-    std::string before = h.consoleCompact();
     s->hold(kA, 20);
     s->hold(kA, 1);
     s->hold(kRight, 1);
@@ -90,10 +90,13 @@ TEST(Session, EachPressOfARegistersOnceHoweverLongItIsHeld) {
     EXPECT_EQ(registrations, 4);
     ASSERT_TRUE(s->registrar->waitFor(4, std::chrono::seconds(5)));
     for (const Caught& c : s->registrar->caught()) EXPECT_EQ(c.data, (std::vector<uint8_t>{'A', 'D', 'D', 'M', 'E'}));
-    std::string registration = compact("Sending ADDME\nsent ADDME OK: bytes = 5\n");
-    std::string step = compact("sent data to server OK\n");
+    std::string registration = "Sending ADDME\nsent ADDME OK: bytes = 5\n";
+    std::string step = "sent data to server OK\n";
     // Within a pass the step comes first, then the registration.
-    EXPECT_EQ(h.consoleCompact(), before + registration + registration + step + step + registration + step + step + step);
+    EXPECT_EQ(h.machine.consoleLines(),
+              consoleRows(consoleThroughAck(socketHandle(h), 7) + registration + registration + step + step +
+                          registration + step + step + step))
+        << h.consoleText();
     // Re-registration goes to port 80; the next step goes to 9780 again.
     EXPECT_EQ(s->records(), (std::vector<State>{{129, 128, 7}, {130, 128, 7}, {131, 128, 7}, {132, 128, 7}, {133, 128, 7}}));
     for (const TraceEntry& e : h.entries(Cpu::Co, "net-send")) {
@@ -108,8 +111,8 @@ TEST(Session, WithoutAnAckTheIdentifierStaysZeroAndPlayGoesOn) {
     Handheld h(config, realProgram(Cpu::Main), realProgram(Cpu::Co));
     ASSERT_TRUE(h.machine.runUntil([&] { return h.count(Cpu::Main, "call", "recvfrom(") > 0; }, 600));
     h.machine.runFrames(3 * kPassFrames);
-    std::string before = h.consoleCompact();
-    EXPECT_NE(before.find(compact("Error receiving ACK packet from server")), std::string::npos) << h.consoleText();
+    std::string start = consoleThroughFailedReceive(socketHandle(h));
+    EXPECT_EQ(h.machine.consoleLines(), consoleRows(start)) << h.consoleText();
     h.machine.setKeys(kRight);
     h.machine.runFrames(4 * kPassFrames);
     h.machine.setKeys(0);
@@ -118,8 +121,8 @@ TEST(Session, WithoutAnAckTheIdentifierStaysZeroAndPlayGoesOn) {
     auto sends = h.entries(Cpu::Main, "call", " 12 bytes");
     ASSERT_EQ(sends.size(), 4u);
     for (const TraceEntry& e : sends) EXPECT_NE(e.text.find("=-1"), std::string::npos) << e.text;
-    std::string failed = compact("error sending data to server\n");
-    EXPECT_EQ(h.consoleCompact(), before + failed + failed + failed + failed);
+    std::string failed = "error sending data to server\n";
+    EXPECT_EQ(h.machine.consoleLines(), consoleRows(start + failed + failed + failed + failed)) << h.consoleText();
     EXPECT_EQ(drawnSquare(h), expectedSquare(132, 128));
 }
 
