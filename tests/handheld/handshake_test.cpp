@@ -38,9 +38,11 @@ int countBetween(const std::vector<TraceEntry>& entries, int from, int to, const
 }
 
 TEST(Handshake, MainProcessorSendsTheMarkerThenTheLibrarysValueBeforeAnythingElse) {
-    Handheld h({}, realProgram(Cpu::Main), realProgram(Cpu::Co));
-    ASSERT_TRUE(h.machine.runUntil([&] { return h.count(Cpu::Main, "call", "Wifi_AutoConnect") > 0; }, 300));
-    h.machine.runFrames(120);
+    std::string error;
+    auto s = Session::start({}, error);
+    ASSERT_TRUE(s) << error;
+    ASSERT_TRUE(s->untilPlaying());
+    Handheld& h = *s->handheld;
     auto sent = h.entries(Cpu::Main, "fifo-send");
     ASSERT_GE(sent.size(), 3u);
     EXPECT_EQ(sent[0].text, word(kMarker));

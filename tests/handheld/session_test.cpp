@@ -36,6 +36,10 @@ struct AckCase {
     int32_t id;
 };
 
+void PrintTo(const AckCase& c, std::ostream* os) {
+    *os << c.ack.size() << "-byte ACK, identifier " << c.id;
+}
+
 class AckSizes : public ::testing::TestWithParam<AckCase> {};
 
 TEST_P(AckSizes, IdentifierComesFromTheAckAndGoesIntoEveryLaterState) {
