@@ -121,9 +121,9 @@ static char* noAliases[1];
 
 struct hostent* gethostbyname(const char* name) {
     struct hostent* (*real)(const char*) = (struct hostent * (*)(const char*)) next("gethostbyname");
-    const char* spec = getenv("VX_FAKE_HOST");
-    const char* eq = spec ? strchr(spec, '=') : NULL;
-    if (!name || !eq || (size_t)(eq - spec) != strlen(name) || strncmp(spec, name, (size_t)(eq - spec)) != 0) {
+    const char* setting = getenv("VX_FAKE_HOST");
+    const char* eq = setting ? strchr(setting, '=') : NULL;
+    if (!name || !eq || (size_t)(eq - setting) != strlen(name) || strncmp(setting, name, (size_t)(eq - setting)) != 0) {
         const char* noDns = getenv("VX_NO_DNS");
         size_t n = name ? strlen(name) : 0;
         if (noDns && *noDns == '1' && n >= 8 &&
