@@ -246,7 +246,8 @@ void Session::hold(uint32_t keys, uint64_t passes) {
     handheld->machine.setKeys(keys);
     for (uint64_t done = 0; done < passes; done += kChunk) {
         handheld->machine.runFrames(std::min(kChunk, passes - done) * kPassFrames);
-        (sink ? sink : states.get())->waitFor(static_cast<size_t>(stateSends()), std::chrono::seconds(5));
+        // Once records go missing, records() reports it; no use waiting again.
+        if (!missing) missing = !(sink ? sink : states.get())->waitFor(static_cast<size_t>(stateSends()), std::chrono::seconds(5));
     }
     handheld->machine.setKeys(0);
     handheld->machine.runFrames(2 * kPassFrames);

@@ -111,6 +111,7 @@ struct Session {
 
     std::unique_ptr<Peer> registrar, states;
     Peer* sink = nullptr;  // where state records land, when not at `states`
+    bool missing = false;  // a hold found records missing
     std::unique_ptr<Handheld> handheld;
 };
 
