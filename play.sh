@@ -7,7 +7,7 @@ set -euo pipefail
 source "$(dirname "$0")/scripts/setup.sh"
 
 vx_install_packages
-vx_build default
+vx_build default vxPCClient vx-server vx-handheld vx-desktop-session arm9_program arm7_program
 
 out="$vx_root/build/play"
 mkdir -p "$out"

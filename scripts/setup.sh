@@ -28,10 +28,14 @@ vx_install_packages() {
     fi
 }
 
-# vx_build PRESET: configure (once) and build; sets VX_BIN.
+# vx_build PRESET [TARGET...]: configure and build (everything, or just the
+# targets named); sets VX_BIN.
 vx_build() {
     local preset=$1
+    shift
+    local targets=()
+    [ $# -gt 0 ] && targets=(--target "$@")
     cmake --preset "$preset" -S "$vx_root" >/dev/null || { echo "cmake configure failed" >&2; return 1; }
-    cmake --build --preset "$preset" -j "$(nproc)" || { echo "build failed" >&2; return 1; }
+    cmake --build --preset "$preset" -j "$(nproc)" "${targets[@]}" || { echo "build failed" >&2; return 1; }
     VX_BIN="$vx_root/build/$preset/bin"
 }
