@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -310,13 +311,22 @@ std::string windowTitle(vxtest::XClient& x, vxtest::XWindowId window) {
     return {};
 }
 
-TEST(LauncherWindow, HeadlessOpensNoWindowEvenWithADisplay) {
-    std::string error;
-    auto xvfb = vxtest::Xvfb::start(15s, &error);
-    ASSERT_TRUE(xvfb) << error;
-    auto x = vxtest::XClient::open(xvfb->display(), &error);
-    ASSERT_TRUE(x) << error;
+// Each window test gets its own X server and a client connected to it.
+class LauncherWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        xvfb = vxtest::Xvfb::start(15s, &error);
+        ASSERT_TRUE(xvfb) << error;
+        x = vxtest::XClient::open(xvfb->display(), &error);
+        ASSERT_TRUE(x) << error;
+    }
 
+    std::string error;
+    std::unique_ptr<vxtest::Xvfb> xvfb;
+    std::unique_ptr<vxtest::XClient> x;
+};
+
+TEST_F(LauncherWindow, HeadlessOpensNoWindowEvenWithADisplay) {
     TempDir dir;
     const std::string png = dir.file("shot.png");
     // About a second and a half of play, in which a window would show.
@@ -364,13 +374,7 @@ std::pair<int, int> columnsWith(const vxtest::Image& image, uint32_t key) {
 
 // The window a person plays with: both screens scaled up, named after the
 // programs, the keyboard as the keypad, closing it ends the run cleanly.
-TEST(LauncherWindow, WindowShowsBothScreensTakesKeysAndClosesCleanly) {
-    std::string error;
-    auto xvfb = vxtest::Xvfb::start(15s, &error);
-    ASSERT_TRUE(xvfb) << error;
-    auto x = vxtest::XClient::open(xvfb->display(), &error);
-    ASSERT_TRUE(x) << error;
-
+TEST_F(LauncherWindow, WindowShowsBothScreensTakesKeysAndClosesCleanly) {
     TempDir dir;
     const std::string console = dir.file("console.txt");
     auto process = vxtest::Process::start(command({"--console", console}), windowEnv(*xvfb), &error);
@@ -401,12 +405,7 @@ TEST(LauncherWindow, WindowShowsBothScreensTakesKeysAndClosesCleanly) {
     EXPECT_EQ(readFile(console).rfind("launcher test\n", 0), 0u);
 }
 
-TEST(LauncherWindow, EscapeQuitsAndFramesEndAWindowedRun) {
-    std::string error;
-    auto xvfb = vxtest::Xvfb::start(15s, &error);
-    ASSERT_TRUE(xvfb) << error;
-    auto x = vxtest::XClient::open(xvfb->display(), &error);
-    ASSERT_TRUE(x) << error;
+TEST_F(LauncherWindow, EscapeQuitsAndFramesEndAWindowedRun) {
 
     auto process = vxtest::Process::start(command({"--scale", "1"}), windowEnv(*xvfb), &error);
     ASSERT_TRUE(process) << error;
