@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -191,6 +193,13 @@ Session::~Session() {
     }
     xc.reset();
     if (x) x->stop();
+}
+
+std::unique_ptr<Session> openSession(int32_t userID, const std::vector<std::string>& env) {
+    std::string error;
+    auto s = Session::open(ackBytes(userID), error, env);
+    EXPECT_TRUE(s) << error;
+    return s;
 }
 
 } // namespace vxdesk

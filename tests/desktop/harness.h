@@ -107,4 +107,7 @@ private:
     Session() = default;
 };
 
+// Session::open with `userID` in the ACK; a failure to open fails the test.
+std::unique_ptr<Session> openSession(int32_t userID, const std::vector<std::string>& env = {});
+
 } // namespace vxdesk

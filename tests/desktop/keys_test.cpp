@@ -6,17 +6,6 @@
 
 using namespace vxdesk;
 
-namespace {
-
-std::unique_ptr<Session> openSession(int32_t userID, const std::vector<std::string>& env = {}) {
-    std::string error;
-    auto s = Session::open(ackBytes(userID), error, env);
-    EXPECT_TRUE(s) << error;
-    return s;
-}
-
-} // namespace
-
 TEST(Keys, EachArrowSendsOneRecordOfTwoUnits) {
     auto s = openSession(7);
     ASSERT_TRUE(s);

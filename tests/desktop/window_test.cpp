@@ -11,13 +11,6 @@ using namespace vxdesk;
 
 namespace {
 
-std::unique_ptr<Session> openSession(int32_t userID, const std::vector<std::string>& env = {}) {
-    std::string error;
-    auto s = Session::open(ackBytes(userID), error, env);
-    EXPECT_TRUE(s) << error;
-    return s;
-}
-
 bool hasCross(const Image& img) { return litPixels(img).count > 0; }
 
 // The cross is 10 units across at 100 units: about ten pixels at 512 x 512.
