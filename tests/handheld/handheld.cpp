@@ -227,6 +227,20 @@ std::unique_ptr<Session> Session::start(const Options& options, std::string& err
     return s;
 }
 
+std::unique_ptr<Session> startPlaying(const Session::Options& options) {
+    std::string error;
+    auto s = Session::start(options, error);
+    if (!s) {
+        ADD_FAILURE() << error;
+        return nullptr;
+    }
+    if (!s->untilPlaying()) {
+        ADD_FAILURE() << "the play loop never ran";
+        return nullptr;
+    }
+    return s;
+}
+
 bool Session::untilPlaying(uint64_t maxFrames) {
     auto returned = [this] {
         for (const TraceEntry& e : handheld->entries(Cpu::Main, "call", "recvfrom(")) {

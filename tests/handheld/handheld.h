@@ -115,6 +115,9 @@ struct Session {
     std::unique_ptr<Handheld> handheld;
 };
 
+// Session::start, then untilPlaying; null, with the test failed, if either fails.
+std::unique_ptr<Session> startPlaying(const Session::Options& options = {});
+
 // First position in `entries` at or after `from` with `kind` and text
 // containing `text`, or -1.
 int findFrom(const std::vector<TraceEntry>& entries, size_t from, const std::string& kind, const std::string& text);

@@ -38,10 +38,8 @@ int countBetween(const std::vector<TraceEntry>& entries, int from, int to, const
 }
 
 TEST(Handshake, MainProcessorSendsTheMarkerThenTheLibrarysValueBeforeAnythingElse) {
-    std::string error;
-    auto s = Session::start({}, error);
-    ASSERT_TRUE(s) << error;
-    ASSERT_TRUE(s->untilPlaying());
+    auto s = startPlaying();
+    ASSERT_TRUE(s);
     Handheld& h = *s->handheld;
     auto sent = h.entries(Cpu::Main, "fifo-send");
     ASSERT_GE(sent.size(), 3u);

@@ -23,10 +23,8 @@ struct Play {
     std::vector<State> expected;
 
     void start() {
-        std::string error;
-        session = Session::start({}, error);
-        ASSERT_TRUE(session) << error;
-        ASSERT_TRUE(session->untilPlaying());
+        session = startPlaying();
+        ASSERT_TRUE(session);
     }
     void hold(uint32_t keys, uint64_t passes) {
         session->hold(keys, passes);

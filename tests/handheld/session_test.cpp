@@ -16,10 +16,8 @@ std::string rowStarting(const Handheld& h, const std::string& prefix) {
 }
 
 TEST(Session, RegistersWithFiveBytesOfAddmeOnPort80OfTheConfiguredAddress) {
-    std::string error;
-    auto s = Session::start({}, error);
-    ASSERT_TRUE(s) << error;
-    ASSERT_TRUE(s->untilPlaying());
+    auto s = startPlaying();
+    ASSERT_TRUE(s);
     auto got = s->registrar->caught();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].data, (std::vector<uint8_t>{'A', 'D', 'D', 'M', 'E'}));
@@ -46,10 +44,8 @@ TEST_P(AckSizes, IdentifierComesFromTheAckAndGoesIntoEveryLaterState) {
     const AckCase& c = GetParam();
     Session::Options o;
     o.ack = c.ack;
-    std::string error;
-    auto s = Session::start(o, error);
-    ASSERT_TRUE(s) << error;
-    ASSERT_TRUE(s->untilPlaying());
+    auto s = startPlaying(o);
+    ASSERT_TRUE(s);
     Handheld& h = *s->handheld;
     s->hold(kRight, 3);
     std::string prefix = "Received ACK. UserID: " + std::to_string(c.id);
@@ -67,10 +63,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<AckCase>& info) { return std::to_string(info.param.ack.size()) + "Bytes"; });
 
 TEST(Session, EveryStepIsReportedOnTheConsole) {
-    std::string error;
-    auto s = Session::start({}, error);
-    ASSERT_TRUE(s) << error;
-    ASSERT_TRUE(s->untilPlaying());
+    auto s = startPlaying();
+    ASSERT_TRUE(s);
     Handheld& h = *s->handheld;
     s->hold(kUp | kLeft, 2);
     std::string step = "sent data to server OK\n";
@@ -80,10 +74,8 @@ TEST(Session, EveryStepIsReportedOnTheConsole) {
 }
 
 TEST(Session, EachPressOfARegistersOnceHoweverLongItIsHeld) {
-    std::string error;
-    auto s = Session::start({}, error);
-    ASSERT_TRUE(s) << error;
-    ASSERT_TRUE(s->untilPlaying());
+    auto s = startPlaying();
+    ASSERT_TRUE(s);
     Handheld& h = *s->handheld;
     s->hold(kA, 20);
     s->hold(kA, 1);

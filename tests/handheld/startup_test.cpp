@@ -10,10 +10,8 @@ namespace hhtest {
 namespace {
 
 TEST(StartUp, ConsoleShowsEachStageInOrderWithAnAccessPoint) {
-    std::string error;
-    auto s = Session::start({}, error);
-    ASSERT_TRUE(s) << error;
-    ASSERT_TRUE(s->untilPlaying());
+    auto s = startPlaying();
+    ASSERT_TRUE(s);
     Handheld& h = *s->handheld;
     EXPECT_EQ(h.machine.consoleLines(), consoleRows(consoleThroughAck(socketHandle(h), 7))) << h.consoleText();
 }
@@ -55,10 +53,8 @@ TEST(StartUp, StaysAtTheFirstMessageWhileTheCoProcessorNeverStartsItsHalf) {
 }
 
 TEST(StartUp, LeavesDisplayPowerVideoMemoryAndPaletteAsTheClientNeedsThem) {
-    std::string error;
-    auto s = Session::start({}, error);
-    ASSERT_TRUE(s) << error;
-    ASSERT_TRUE(s->untilPlaying());
+    auto s = startPlaying();
+    ASSERT_TRUE(s);
     const vxsim::Machine& m = s->handheld->machine;
     // The platform starts with the main engine on the top screen (bit 15); it stays.
     EXPECT_EQ(m.peekIo(Cpu::Main, 0x04000304, 2), 0x8203u);
@@ -82,10 +78,8 @@ TEST(StartUp, LeavesDisplayPowerVideoMemoryAndPaletteAsTheClientNeedsThem) {
 }
 
 TEST(StartUp, ConsoleTextIsDrawnInTheColourOfPaletteEntry255) {
-    std::string error;
-    auto s = Session::start({}, error);
-    ASSERT_TRUE(s) << error;
-    ASSERT_TRUE(s->untilPlaying());
+    auto s = startPlaying();
+    ASSERT_TRUE(s);
     std::vector<uint8_t> rgb = s->handheld->machine.renderScreens();
     ASSERT_EQ(rgb.size(), 256u * 384u * 3u);
     int lit = 0, other = 0;
@@ -123,15 +117,27 @@ TEST(StartUp, CoProcessorKeepsPowerBitsOtherThanSound) {
     EXPECT_EQ(h.machine.peekIo(Cpu::Co, 0x04000304, 2), 0x0003u);
 }
 
+// Fails at the first of `steps` that is missing from `cpu`'s calls, I/O
+// writes and `fifoKind` entries, or that comes before the step listed above it.
+void expectStepsInOrder(const Handheld& h, Cpu cpu, const std::string& fifoKind,
+                        const std::vector<std::pair<std::string, std::string>>& steps) {
+    std::vector<TraceEntry> entries;
+    for (const TraceEntry& e : h.machine.trace()) {
+        if (e.cpu == cpu && (e.kind == "call" || e.kind == "io-write" || e.kind == fifoKind)) entries.push_back(e);
+    }
+    size_t at = 0;
+    for (const auto& [kind, text] : steps) {
+        int found = findFrom(entries, at, kind, text);
+        ASSERT_GE(found, 0) << "missing, or out of order: " << kind << " " << text;
+        at = static_cast<size_t>(found) + 1;
+    }
+}
+
 // The steps of start-up that leave a trace, in the order they must come.
 TEST(StartUp, HardwareSetUpAndWirelessBringUpComeInOrder) {
     Handheld h({}, realProgram(Cpu::Main), realProgram(Cpu::Co));
     ASSERT_TRUE(h.machine.runUntil([&] { return h.count(Cpu::Main, "call", "Wifi_AutoConnect") > 0; }, 300));
-    std::vector<TraceEntry> main;
-    for (const TraceEntry& e : h.machine.trace()) {
-        if (e.cpu == Cpu::Main && (e.kind == "call" || e.kind == "io-write" || e.kind == "fifo-send")) main.push_back(e);
-    }
-    const std::pair<const char*, const char*> steps[] = {
+    ASSERT_NO_FATAL_FAILURE(expectStepsInOrder(h, Cpu::Main, "fifo-send", {
         {"call", "vramSetMainBanks(1,9,4,0)"},   {"call", "vramSetBankE(2)"},
         {"io-write", "DISPLAY_CR=0x00020000"},   {"call", "vramSetBankA(0)"},
         {"io-write", "SUB_DISPLAY_CR=0x00010100"}, {"io-write", "SUB_BG0_CR=0x1F00"},
@@ -143,13 +149,7 @@ TEST(StartUp, HardwareSetUpAndWirelessBringUpComeInOrder) {
         {"io-write", "TIMER3_CR=0x0000"},        {"io-write", "REG_IPC_FIFO_CR=0x8400"},
         {"call", "Wifi_SetSyncHandler(handler)"}, {"io-write", "TIMER3_DATA=0xE667"},
         {"io-write", "TIMER3_CR=0x00C2"},        {"call", "Wifi_AutoConnect()"},
-    };
-    size_t at = 0;
-    for (const auto& [kind, text] : steps) {
-        int found = findFrom(main, at, kind, text);
-        ASSERT_GE(found, 0) << "missing, or out of order: " << kind << " " << text;
-        at = static_cast<size_t>(found) + 1;
-    }
+    }));
     // The IRQ_VBLANK handler is never enabled by the program itself.
     EXPECT_EQ(h.count(Cpu::Main, "call", "irqEnable(0x1)"), 0);
 }
@@ -157,14 +157,10 @@ TEST(StartUp, HardwareSetUpAndWirelessBringUpComeInOrder) {
 TEST(StartUp, CoProcessorSetsUpBeforeTheHandshakeAndServesAfterIt) {
     Handheld h({}, realProgram(Cpu::Main), realProgram(Cpu::Co));
     ASSERT_TRUE(h.machine.runUntil([&] { return h.count(Cpu::Co, "call", "Wifi_SetSyncHandler") > 0; }, 300));
-    std::vector<TraceEntry> co;
-    for (const TraceEntry& e : h.machine.trace()) {
-        if (e.cpu == Cpu::Co && (e.kind == "call" || e.kind == "io-write" || e.kind == "fifo-recv")) co.push_back(e);
-    }
     std::string value = h.entries(Cpu::Main, "fifo-send").at(1).text;
     char init[40];
     std::snprintf(init, sizeof init, "Wifi_Init(0x%08lx)", std::strtoul(value.c_str(), nullptr, 16));
-    const std::pair<std::string, std::string> steps[] = {
+    ASSERT_NO_FATAL_FAILURE(expectStepsInOrder(h, Cpu::Co, "fifo-recv", {
         {"io-write", "REG_IPC_FIFO_CR=0x8008"}, {"call", "rtcReset()"},
         {"call", "powerON(0x1)"},               {"io-write", "SOUND_CR=0x807F"},
         {"call", "irqInit()"},                  {"call", "irqSet(0x1,handler)"},
@@ -173,20 +169,12 @@ TEST(StartUp, CoProcessorSetsUpBeforeTheHandshakeAndServesAfterIt) {
         {"fifo-recv", value},                   {"call", init},
         {"call", "irqSet(0x40000,handler)"},    {"call", "irqEnable(0x40000)"},
         {"io-write", "REG_IPC_FIFO_CR=0x8400"}, {"call", "Wifi_SetSyncHandler(handler)"},
-    };
-    size_t at = 0;
-    for (const auto& [kind, text] : steps) {
-        int found = findFrom(co, at, kind, text);
-        ASSERT_GE(found, 0) << "missing, or out of order: " << kind << " " << text;
-        at = static_cast<size_t>(found) + 1;
-    }
+    }));
 }
 
 TEST(StartUp, Timer3OverflowsEvery1677568CyclesAndEachGivesOneWifiTimer50) {
-    std::string error;
-    auto s = Session::start({}, error);
-    ASSERT_TRUE(s) << error;
-    ASSERT_TRUE(s->untilPlaying());
+    auto s = startPlaying();
+    ASSERT_TRUE(s);
     Handheld& h = *s->handheld;
     h.machine.runFrames(600);
     auto started = h.entries(Cpu::Main, "io-write", "TIMER3_CR=0x00C2");
