@@ -70,8 +70,11 @@ int main(int argc, char** argv) {
     registration->reply(*addme, ack, sizeof ack);
     auto window = xc->findWindow(proc->pid(), "vxPCClient", 30s, 512, 512);
     if (!window) return fail("no window");
+    // Keys wait for drawn frames: a window still opening drops them.
+    const auto drawn = Clock::now() + 30s;
+    while (*swaps < 3 && Clock::now() < drawn) std::this_thread::sleep_for(10ms);
+    if (*swaps < 3) return fail("the client draws no frames");
     if (!xc->focus(window)) return fail("cannot focus the window");
-    std::this_thread::sleep_for(500ms); // past the first frames
 
     // Frame rate of the idle loop.
     uint64_t before = *swaps;

@@ -127,6 +127,13 @@ std::unique_ptr<Session> Session::open(const std::vector<uint8_t>& ack, std::str
         error = "no 512x512 window appeared; client output: " + s->client->outSoFar() + s->client->errSoFar();
         return nullptr;
     }
+    // The first drawn cross: the client has finished opening its window.
+    vxtest::Image first;
+    if (!s->xc->waitForPicture(s->window, kStartTimeout, [](const Image& i) { return vxtest::litPixelCount(i) > 0; },
+                               first)) {
+        error = "the window never showed the cross";
+        return nullptr;
+    }
     if (!s->xc->focus(s->window)) {
         error = "cannot focus the window";
         return nullptr;
@@ -178,11 +185,7 @@ bool Session::waitForOutput(const std::string& text, std::chrono::milliseconds t
 
 Image Session::screenshotUntil(const std::function<bool(const Image&)>& good, std::chrono::milliseconds timeout) {
     Image img;
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    do {
-        if (xc->screenshot(window, img) && good(img)) return img;
-        std::this_thread::sleep_for(20ms);
-    } while (std::chrono::steady_clock::now() < deadline);
+    xc->waitForPicture(window, timeout, good, img);
     return img;
 }
 

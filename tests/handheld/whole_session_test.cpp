@@ -72,6 +72,9 @@ TEST(WholeSession, DesktopAndHandheldPlayersBothReachTheServer) {
 
     auto window = xc->findWindow(desktop->pid(), "vxPCClient", kPatience, 512, 512);
     ASSERT_NE(window, 0u) << desktop->outSoFar() << desktop->errSoFar();
+    vxtest::Image cross;
+    ASSERT_TRUE(xc->waitForPicture(window, kPatience, [](const vxtest::Image& i) { return vxtest::litPixelCount(i) > 0; },
+                                   cross)) << "the desktop client never drew its cross";
     ASSERT_TRUE(xc->focus(window));
     auto desktopId = waitForOutput(*server, std::regex("register [0-9.]+:[0-9]+ \\(desktop\\) -> id ([0-9]+)"), kPatience);
     ASSERT_TRUE(desktopId) << server->outSoFar();

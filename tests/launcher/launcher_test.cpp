@@ -347,18 +347,6 @@ TEST_F(LauncherWindow, HeadlessOpensNoWindowEvenWithADisplay) {
     EXPECT_EQ(windowed.err.rfind("vx-handheld: ", 0), 0u) << windowed.err;
 }
 
-// Polls the window's picture until `accept` likes it; bounded by `timeout`.
-template <typename Accept>
-bool waitForPicture(vxtest::XClient& x, vxtest::XWindowId window, std::chrono::milliseconds timeout, Accept accept,
-                    vxtest::Image& image) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (x.screenshot(window, image) && accept(image)) return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
-}
-
 // How many columns of the window's top screen (scaled by 2) show `key` held,
 // and how many show a clean key picture at all.
 std::pair<int, int> columnsWith(const vxtest::Image& image, uint32_t key) {
@@ -386,7 +374,7 @@ TEST_F(LauncherWindow, WindowShowsBothScreensTakesKeysAndClosesCleanly) {
     EXPECT_NE(title.find("launcher_keys_arm7"), std::string::npos) << title;
 
     vxtest::Image image;
-    ASSERT_TRUE(waitForPicture(*x, window, 10s, [](const vxtest::Image& i) {
+    ASSERT_TRUE(x->waitForPicture(window, 10s, [](const vxtest::Image& i) {
         return columnsWith(i, 0).second >= 8 && bottomHasText(i.rgb, i.width, 2);
     }, image)) << "the window never showed the programs' screens";
     EXPECT_EQ(columnsWith(image, kA).first, 0) << "A shows held before any key was pressed";
@@ -395,7 +383,7 @@ TEST_F(LauncherWindow, WindowShowsBothScreensTakesKeysAndClosesCleanly) {
     ASSERT_TRUE(x->focus(window));
     ASSERT_TRUE(x->holdKey(XK_x, 300ms));
     ASSERT_TRUE(x->holdKey(XK_q, 300ms));
-    EXPECT_TRUE(waitForPicture(*x, window, 5s, [](const vxtest::Image& i) {
+    EXPECT_TRUE(x->waitForPicture(window, 5s, [](const vxtest::Image& i) {
         return columnsWith(i, kA).first >= 3 && columnsWith(i, kX).first >= 3;
     }, image)) << "the held keys never reached the programs";
 
@@ -406,11 +394,14 @@ TEST_F(LauncherWindow, WindowShowsBothScreensTakesKeysAndClosesCleanly) {
 }
 
 TEST_F(LauncherWindow, EscapeQuitsAndFramesEndAWindowedRun) {
-
     auto process = vxtest::Process::start(command({"--scale", "1"}), windowEnv(*xvfb), &error);
     ASSERT_TRUE(process) << error;
     const auto window = x->findWindow(process->pid(), "vx-handheld", 15s, kWidth, kHeight);
     ASSERT_NE(window, 0ul) << process->errSoFar();
+    vxtest::Image image;
+    ASSERT_TRUE(x->waitForPicture(window, 10s, [](const vxtest::Image& i) {
+        return bottomHasText(i.rgb, i.width, 1);
+    }, image)) << "the window never showed the programs' screens";
     ASSERT_TRUE(x->focus(window));
     ASSERT_TRUE(x->holdKey(XK_Escape));
     const auto result = process->wait(kRunTimeout);

@@ -208,6 +208,23 @@ bool XClient::windowSize(XWindowId w, int& width, int& height) {
     return true;
 }
 
+int litPixelCount(const Image& image, int threshold) {
+    int count = 0;
+    for (size_t i = 0; i + 2 < image.rgb.size(); i += 3)
+        if (image.rgb[i] > threshold || image.rgb[i + 1] > threshold || image.rgb[i + 2] > threshold) ++count;
+    return count;
+}
+
+bool XClient::waitForPicture(XWindowId w, std::chrono::milliseconds timeout,
+                             const std::function<bool(const Image&)>& accept, Image& image) {
+    const auto deadline = Clock::now() + timeout;
+    do {
+        if (screenshot(w, image) && accept(image)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (Clock::now() < deadline);
+    return false;
+}
+
 bool XClient::focus(XWindowId w) {
     int width = 0, height = 0;
     if (!windowSize(w, width, height)) return false;

@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,9 @@ struct Image {
     // (0, 0) is the top-left pixel; out of range gives {0, 0, 0}.
     std::array<uint8_t, 3> pixel(int x, int y) const;
 };
+
+// Pixels with some channel above `threshold`: what a program has drawn on black.
+int litPixelCount(const Image& image, int threshold = 40);
 
 class Xvfb {
 public:
@@ -59,6 +63,13 @@ public:
     XWindowId findWindow(pid_t pid, const std::string& name, std::chrono::milliseconds timeout, int width = 0,
                          int height = 0);
     bool windowSize(XWindowId w, int& width, int& height);
+    // Screenshots `w` until `accept` takes one (left in `image`) or the time
+    // runs out. Keys and focus must wait for a drawn picture: SDL maps its
+    // window, then discards every event already queued before it returns
+    // from opening it, so a key sent to a window that merely shows as mapped
+    // can vanish.
+    bool waitForPicture(XWindowId w, std::chrono::milliseconds timeout,
+                        const std::function<bool(const Image&)>& accept, Image& image);
     // Gives the window the keyboard focus and puts the pointer in it.
     bool focus(XWindowId w);
     bool keyDown(KeySymbol sym);

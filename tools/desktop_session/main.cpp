@@ -141,8 +141,9 @@ int main(int argc, char** argv) {
         window = xc->findWindow(proc->pid(), "vxPCClient", 200ms, 512, 512);
     }
     if (!window) return fail("no window within 30 s (does the server at " + server + " answer?)");
-    if (!xc->focus(window)) return fail("cannot focus the client's window");
+    // Focus and keys wait for drawn frames: a window still opening drops them.
     if (!frames.waitFrames(3, 10s)) return fail("the client draws no frames");
+    if (!xc->focus(window)) return fail("cannot focus the client's window");
 
     for (auto sym : presses) {
         xc->keyDown(sym);
