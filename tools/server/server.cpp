@@ -53,7 +53,6 @@ void Server::line(const char* format, ...) {
     std::vfprintf(out_, format, args);
     va_end(args);
     std::fputc('\n', out_);
-    std::fflush(out_);
 }
 
 int Server::bindAll() {
@@ -86,12 +85,16 @@ int Server::bindAll() {
         ++bound;
         line("listening %s %s", kRoleName[role], formatAddress(actual).c_str());
     }
+    std::fflush(out_);
     return bound;
 }
 
 int Server::run(int stopFd) {
     line("ready");
     for (;;) {
+        // Lines go out once per wake-up rather than one write each: under a
+        // flood that is the difference between keeping up and not.
+        std::fflush(out_);
         pollfd polls[RoleCount + 1];
         Role roles[RoleCount];
         nfds_t count = 0;
@@ -192,6 +195,7 @@ void Server::onRegistration(Role role, const sockaddr_in& from, const unsigned c
              replaced.id, formatAddress(replaced.from).c_str());
     else
         line("register %s (%s) -> id %d%s", who.c_str(), kRoleName[role], player->id, isNew ? "" : " (again)");
+    std::fflush(out_);  // whoever has the ACK finds the line written
     ssize_t sent = sendto(fds_[role], ack, sizeof ack, 0, reinterpret_cast<const sockaddr*>(&from), sizeof from);
     if (sent != static_cast<ssize_t>(sizeof ack))
         std::fprintf(err_, "vx-server: ACK to %s failed: %s\n", who.c_str(),
@@ -230,6 +234,7 @@ void Server::printSummary(const char* reason) {
          static_cast<unsigned long long>(counters_.states), static_cast<unsigned long long>(counters_.ignored),
          static_cast<unsigned long long>(counters_.datagrams), static_cast<unsigned long long>(counters_.replaced),
          reason);
+    std::fflush(out_);
 }
 
 }  // namespace vxserver
