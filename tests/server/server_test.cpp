@@ -1,141 +1,23 @@
 // vx-server as the clients and the play script meet it: the real binary on
 // loopback, spoken to by UDP peers, judged by its replies, lines and exit.
-#include "process.h"
-#include "udp_peer.h"
+#include "server_harness.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 
-#include <chrono>
-#include <cstdint>
 #include <cstring>
 #include <map>
-#include <optional>
-#include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-using namespace std::chrono_literals;
-using vxtest::Datagram;
-using vxtest::Process;
+using namespace servertest;
 using vxtest::UdpPeer;
 
 namespace {
 
-constexpr auto kReply = 2000ms;    // generous: the sanitizer build is slow
-constexpr auto kSilence = 200ms;   // how long "no answer" is watched for
-
-std::string endpoint(const sockaddr_in& a) {
-    return vxtest::dotted(a) + ":" + std::to_string(ntohs(a.sin_port));
-}
-
-std::vector<uint8_t> le32(int32_t v) {
-    uint32_t u = static_cast<uint32_t>(v);
-    return {uint8_t(u), uint8_t(u >> 8), uint8_t(u >> 16), uint8_t(u >> 24)};
-}
-
-std::vector<uint8_t> stateRecord(int32_t x, int32_t y, int32_t id) {
-    std::vector<uint8_t> r = le32(x);
-    for (auto part : {le32(y), le32(id)}) r.insert(r.end(), part.begin(), part.end());
-    return r;
-}
-
-int countLines(const std::string& text, const std::string& prefix) {
-    std::istringstream in(text);
-    int n = 0;
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind(prefix, 0) == 0) ++n;
-    return n;
-}
-
-int countExact(const std::string& text, const std::string& wanted) {
-    std::istringstream in(text);
-    int n = 0;
-    for (std::string line; std::getline(in, line);)
-        if (line == wanted) ++n;
-    return n;
-}
-
-std::unique_ptr<UdpPeer> clientPeer(const std::string& address = "127.0.0.1", uint16_t port = 0) {
-    std::string error;
-    auto peer = UdpPeer::bind(address, port, &error);
-    EXPECT_TRUE(peer) << error;
-    return peer;
-}
-
-// One running server. Ports default to 0 so the kernel picks free ones; the
-// "listening" lines tell which it got.
-class RunningServer {
-public:
-    explicit RunningServer(std::vector<std::string> args, bool allPortsZero = true) {
-        std::vector<std::string> argv{vxtest::binaryPath("vx-server")};
-        if (allPortsZero)
-            for (const char* option : {"--desktop-port", "--handheld-port", "--state-port"})
-                if (std::find(args.begin(), args.end(), option) == args.end()) {
-                    argv.push_back(option);
-                    argv.push_back("0");
-                }
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::string error;
-        process_ = Process::start(argv, {}, &error);
-        EXPECT_TRUE(process_) << error;
-        if (!process_) return;
-        ready_ = waitFor("ready\n");
-        std::smatch m;
-        std::string out = process_->outSoFar();
-        std::regex listening("listening (desktop|handheld|state) ([0-9.]+):([0-9]+)");
-        for (auto it = std::sregex_iterator(out.begin(), out.end(), listening); it != std::sregex_iterator(); ++it)
-            ports_[(*it)[1]] = vxtest::makeAddress((*it)[2], static_cast<uint16_t>(std::stoi((*it)[3])));
-    }
-
-    ~RunningServer() {
-        if (process_ && process_->running()) {
-            process_->terminate(SIGKILL);
-            process_->wait(2s);
-        }
-    }
-
-    bool ready() const { return ready_; }
-    bool serves(const std::string& role) const { return ports_.count(role) != 0; }
-    sockaddr_in at(const std::string& role) const { return ports_.at(role); }
-    Process& process() { return *process_; }
-    std::string out() { return process_->outSoFar(); }
-
-    // Bounded: the output either shows `text` within the time or it does not.
-    bool waitFor(const std::string& text, std::chrono::milliseconds timeout = kReply) {
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (process_->outSoFar().find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline || !process_->running())
-                return process_->outSoFar().find(text) != std::string::npos;
-            std::this_thread::sleep_for(5ms);
-        }
-        return true;
-    }
-
-    // Sends ADDME from `peer` to `role` and returns the reply, if any.
-    std::optional<Datagram> registerFrom(UdpPeer& peer, const std::string& role) {
-        EXPECT_TRUE(peer.sendTo(at(role), "ADDME", 5));
-        return peer.receive(kReply);
-    }
-
-    void send(UdpPeer& peer, const std::string& role, const std::vector<uint8_t>& bytes) {
-        EXPECT_TRUE(peer.sendTo(at(role), bytes.data(), bytes.size()));
-    }
-
-    // Stops the server and returns how it ended, with all its output.
-    vxtest::ProcessResult stop(int sig = SIGTERM) {
-        process_->terminate(sig);
-        return process_->wait(5s);
-    }
-
-private:
-    std::unique_ptr<Process> process_;
-    std::map<std::string, sockaddr_in> ports_;
-    bool ready_ = false;
-};
+constexpr auto kSilence = 200ms;  // how long "no answer" is watched for
 
 // Once the server has answered a later ADDME from the same peer, it has read
 // everything that peer sent before it on that port; on other ports it may not
@@ -288,14 +170,35 @@ TEST(ServerStates, SenderOnAnotherAddressIsMatchedByItsPortWhenUnambiguous) {
     ASSERT_TRUE(twin);
     ASSERT_TRUE(server.registerFrom(*twin, "desktop"));
     server.send(*samePort, "state", stateRecord(8, 6, 1));
-    EXPECT_TRUE(server.waitFor("ignored: state from unknown sender 127.0.0.3:")) << server.out();
+    EXPECT_TRUE(server.waitFor("ignored: unknown player: state record from 127.0.0.3:")) << server.out();
 }
 
-TEST(ServerMalformed, IgnoredCountedAndServerKeepsServing) {
+TEST(ServerMalformed, IgnoredCountedByReasonAndServerKeepsServing) {
     RunningServer server({});
     ASSERT_TRUE(server.ready()) << server.out();
     auto peer = clientPeer();
     auto stranger = clientPeer();
+    const std::string peerAt = "127.0.0.1:" + std::to_string(peer->port());
+
+    // One of each kind first, each line awaited, so all four are written in
+    // full before the few lines of this second are used up.
+    server.send(*peer, "desktop", std::vector<uint8_t>(1000, 'A'));
+    ASSERT_TRUE(server.waitFor("ignored: wrong size: 1000-byte datagram from " + peerAt +
+                               " on desktop port (expected \"ADDME\")\n"))
+        << server.out();
+    server.send(*peer, "handheld", {'A', 'D', 'D', 'M', 'F'});
+    ASSERT_TRUE(server.waitFor("ignored: wrong payload: 5 bytes from " + peerAt +
+                               " on handheld port, not \"ADDME\"\n"))
+        << server.out();
+    server.send(*peer, "state", std::vector<uint8_t>(13, 7));
+    ASSERT_TRUE(server.waitFor("ignored: wrong size: 13-byte datagram from " + peerAt +
+                               " on state port (expected 12)\n"))
+        << server.out();
+    server.send(*stranger, "state", stateRecord(1, 1, 1));
+    ASSERT_TRUE(server.waitFor("ignored: unknown player: state record from 127.0.0.1:" +
+                               std::to_string(stranger->port()) + "\n"))
+        << server.out();
+
     const std::vector<std::vector<uint8_t>> badRegistrations = {
         {},
         {'A', 'D', 'D', 'M'},
@@ -303,36 +206,81 @@ TEST(ServerMalformed, IgnoredCountedAndServerKeepsServing) {
         {'a', 'd', 'd', 'm', 'e'},
         {'A', 'D', 'D', 'M', 'F'},
         stateRecord(1, 2, 3),
-        std::vector<uint8_t>(1000, 'A'),
+        std::vector<uint8_t>(1500, 'A'),
     };
     for (const char* role : {"desktop", "handheld"})
         for (const auto& bad : badRegistrations) server.send(*peer, role, bad);
     // None of them may have been answered.
     EXPECT_FALSE(peer->receive(kSilence)) << server.out();
 
-    // A state from a sender that never registered, then bad sizes from one that did.
-    server.send(*stranger, "state", stateRecord(1, 1, 1));
     ASSERT_TRUE(server.registerFrom(*peer, "desktop"));
-    for (size_t size : {0, 1, 11, 13, 24, 1500}) server.send(*peer, "state", std::vector<uint8_t>(size, 7));
+    for (size_t size : {0, 1, 11, 24, 1500}) server.send(*peer, "state", std::vector<uint8_t>(size, 7));
     server.send(*peer, "state", stateRecord(3, 4, 1));
     ASSERT_TRUE(server.waitFor("X=3 Y=4 userID=1\n")) << server.out();
 
     auto result = server.stop();
     EXPECT_EQ(result.exitCode, 0);
-    // 2 x 7 on the registration ports, 1 unknown sender, 6 sizes on the state port.
-    EXPECT_EQ(countLines(result.out, "ignored: "), 21) << result.out;
-    EXPECT_NE(result.out.find("ignored: wrong payload from 127.0.0.1:" + std::to_string(peer->port()) +
-                              " on handheld port"),
+    // Written in full or told in an "ignored N more" line, every one is there.
+    auto ignored = tallyIgnored(result.out);
+    EXPECT_TRUE(ignored.inconsistent.empty()) << result.out;
+    EXPECT_EQ(ignored.single + ignored.moreTotal, 23u) << result.out;
+    EXPECT_EQ(ignored.byReason, (std::map<std::string, uint64_t>{
+                                    {"wrong size", 2 + 2 * 5 + 5}, {"wrong payload", 1 + 2 * 2}, {"unknown player", 1}}))
+        << result.out;
+    EXPECT_NE(result.out.find("summary: 1 registrations, 1 players, 1 state records, 23 ignored, 25 datagrams, "),
               std::string::npos)
         << result.out;
-    EXPECT_NE(result.out.find("ignored: 1000-byte datagram from"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("ignored: 1500-byte datagram from"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("ignored: state from unknown sender 127.0.0.1:" + std::to_string(stranger->port())),
+}
+
+TEST(ServerCapacity, NewPlayerTakesTheSlotOfTheOneSilentLongestWithAFreshId) {
+    RunningServer server({"--max-players", "2", "--first-id", "10"});
+    ASSERT_TRUE(server.ready()) << server.out();
+    auto a = clientPeer(), b = clientPeer(), c = clientPeer();
+    const auto at = [](const std::unique_ptr<UdpPeer>& p) { return "127.0.0.1:" + std::to_string(p->port()); };
+
+    ASSERT_TRUE(server.registerFrom(*a, "desktop"));
+    ASSERT_TRUE(server.registerFrom(*b, "desktop"));
+    // A state record counts as being heard from: b, not a, is now silent longest.
+    server.send(*a, "state", stateRecord(0, 0, 10));
+    ASSERT_TRUE(server.waitFor("state id 10 from " + at(a) + ": X=0 Y=0 userID=10\n")) << server.out();
+
+    auto ackC = server.registerFrom(*c, "handheld");
+    ASSERT_TRUE(ackC);
+    EXPECT_EQ(ackC->data, le32(12));
+    EXPECT_TRUE(server.waitFor("register " + at(c) + " (handheld) -> id 12 (replaces id 11 of " + at(b) + ")\n"))
+        << server.out();
+
+    server.send(*b, "state", stateRecord(1, 1, 11));
+    EXPECT_TRUE(server.waitFor("ignored: unknown player: state record from " + at(b) + "\n")) << server.out();
+    server.send(*a, "state", stateRecord(2, 0, 10));
+    EXPECT_TRUE(server.waitFor("state id 10 from " + at(a) + ": X=2 Y=0 userID=10\n")) << server.out();
+
+    // Coming back makes b a new player: a new id, never its old one, in c's slot.
+    auto ackB = server.registerFrom(*b, "desktop");
+    ASSERT_TRUE(ackB);
+    EXPECT_EQ(ackB->data, le32(13));
+    EXPECT_TRUE(server.waitFor("register " + at(b) + " (desktop) -> id 13 (replaces id 12 of " + at(c) + ")\n"))
+        << server.out();
+
+    auto result = server.stop();
+    EXPECT_NE(result.out.find("summary: 4 registrations, 2 players, 2 state records, 1 ignored, 7 datagrams, "
+                              "2 players replaced (SIGTERM)"),
               std::string::npos)
         << result.out;
-    EXPECT_NE(result.out.find("summary: 1 registrations, 1 players, 1 state records, 21 ignored"),
-              std::string::npos)
-        << result.out;
+}
+
+TEST(ServerCapacity, SixtyFourPlayersByDefault) {
+    RunningServer server({});
+    ASSERT_TRUE(server.ready()) << server.out();
+    std::vector<std::unique_ptr<UdpPeer>> peers;
+    for (int i = 0; i < 65; ++i) {
+        peers.push_back(clientPeer());
+        ASSERT_TRUE(peers.back() && server.registerFrom(*peers.back(), "desktop")) << i;
+    }
+    EXPECT_TRUE(server.waitFor("-> id 65 (replaces id 1 of 127.0.0.1:" + std::to_string(peers[0]->port()) + ")\n"))
+        << server.out();
+    EXPECT_EQ(countLines(server.out(), "register "), 65);
+    EXPECT_EQ(findSummary(server.stop().out).value_or(Summary{}).players, 64u);
 }
 
 TEST(ServerPorts, PortInUseIsNamedAndTheOthersAreServed) {
@@ -383,7 +331,9 @@ TEST_P(ServerStopSignal, ExitsZeroAfterOneSummaryLine) {
     EXPECT_EQ(result.signal, 0);
     EXPECT_EQ(result.exitCode, 0);
     const std::string name = GetParam() == SIGINT ? "SIGINT" : "SIGTERM";
-    const std::string last = "summary: 1 registrations, 1 players, 1 state records, 1 ignored (" + name + ")\n";
+    const std::string last =
+        "summary: 1 registrations, 1 players, 1 state records, 1 ignored, 3 datagrams, 0 players replaced (" + name +
+        ")\n";
     ASSERT_GE(result.out.size(), last.size());
     EXPECT_EQ(result.out.substr(result.out.size() - last.size()), last) << result.out;
     EXPECT_EQ(countLines(result.out, "summary: "), 1);
@@ -404,7 +354,8 @@ TEST(ServerStopSignalInherited, SigintStopsItEvenWhenStartedWithSigintIgnored) {
     auto result = server.stop(SIGINT);
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_NE(result.out.find("summary: 0 registrations, 0 players, 0 state records, 0 ignored (SIGINT)"),
+    EXPECT_NE(result.out.find("summary: 0 registrations, 0 players, 0 state records, 0 ignored, 0 datagrams, "
+                              "0 players replaced (SIGINT)"),
               std::string::npos)
         << result.out;
 }
@@ -417,6 +368,8 @@ TEST(ServerCommandLine, BadArgumentsExitTwoWithOneLine) {
         {"--handheld-port", "80x"},
         {"--first-id", "2147483648"},
         {"--first-id", ""},
+        {"--max-players", "0"},
+        {"--max-players", "100001"},
         {"--bind", "300.1.1.1"},
         {"--bind", "no-such-host.invalid"},
         {"--desktop-port", "5000", "--state-port", "5000"},
@@ -439,6 +392,7 @@ TEST(ServerCommandLine, BadArgumentsExitTwoWithOneLine) {
 TEST(ServerCommandLine, HelpDescribesOptionsAndExitsZero) {
     auto result = vxtest::runProcess({vxtest::binaryPath("vx-server"), "--help"}, 5s);
     EXPECT_EQ(result.exitCode, 0);
-    for (const char* option : {"--bind", "--desktop-port", "--handheld-port", "--state-port", "--first-id"})
+    for (const char* option :
+         {"--bind", "--desktop-port", "--handheld-port", "--state-port", "--first-id", "--max-players"})
         EXPECT_NE(result.out.find(option), std::string::npos) << option;
 }

@@ -24,8 +24,9 @@ int main(int argc, char** argv) {
         std::fputs(vxserver::helpText().c_str(), stdout);
         return 0;
     }
-    // Tests and the play script read the lines as they come, through a pipe.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // Tests and the play script read the lines as they come, through a pipe:
+    // the server flushes them each time it has handled what was waiting.
+    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
 
     // A shell starts background jobs with SIGINT ignored. Linux still queues a
     // blocked signal for the signalfd, but back to default keeps that moot.

@@ -37,7 +37,7 @@ bool resolveIPv4(const std::string& text, in_addr& out) {
 
 const char* usageLine() {
     return "usage: vx-server [--bind ADDR] [--desktop-port N] [--handheld-port N] "
-           "[--state-port N] [--first-id N]";
+           "[--state-port N] [--first-id N] [--max-players N]";
 }
 
 std::string helpText() {
@@ -50,6 +50,7 @@ std::string helpText() {
            "  --handheld-port N    registration port of the handheld client (default 80)\n"
            "  --state-port N       port for 12-byte state records (default 9780)\n"
            "  --first-id N         first player id handed out (default 1)\n"
+           "  --max-players N      players kept at once, 1 to " + std::to_string(kMaxPlayersLimit) + " (default 64)\n"
            "  --help               this text\n"
            "Port 0 picks a free port; the 'listening' lines show which.\n"
            "\n"
@@ -60,14 +61,25 @@ std::string helpText() {
            "State records are accepted from registered source addresses; if a sender's\n"
            "address is unknown but exactly one player registered from its port, the\n"
            "record is taken as that player's.\n"
+           "When --max-players are registered, a new source takes the slot of the player\n"
+           "that has been silent longest (no registration and no state record for the\n"
+           "longest time). That player's later records are ignored as from an unknown\n"
+           "player; if it registers again it is a new player. Ids are never reused: once\n"
+           "all 2^32 have been handed out, new sources are ignored.\n"
            "\n"
-           "Output, one line each, flushed at once:\n"
+           "Output, one line each, flushed as soon as what is waiting has been handled:\n"
            "  listening desktop|handheld|state ADDR:PORT\n"
            "  ready\n"
-           "  register ADDR:PORT (desktop|handheld) -> id N [(again)]\n"
+           "  register ADDR:PORT (desktop|handheld) -> id N [(again)|(replaces id M of ADDR:PORT)]\n"
            "  state id N from ADDR:PORT: X=x Y=y userID=u      (only when it changed)\n"
-           "  ignored: REASON\n"
-           "  summary: R registrations, P players, S state records, I ignored\n"
+           "  ignored: REASON: DETAILS\n"
+           "  ignored N more (REASON: count, ...)\n"
+           "  summary: R registrations, P players, S state records, I ignored, D datagrams,\n"
+           "           E players replaced (SIGINT|SIGTERM)\n"
+           "REASON is one of: wrong size, wrong payload, unknown player, ids used up.\n"
+           "At most 5 'ignored:' lines are written a second; the datagrams ignored after\n"
+           "them are counted and told in one 'ignored N more' line when the second is\n"
+           "over. The summary counts every datagram received: D = R + S + I.\n"
            "Ports that cannot be bound are reported on stderr; the others are served.\n"
            "Exit status: 0 after SIGINT/SIGTERM, 1 if no port could be bound, 2 on a bad\n"
            "command line.\n";
@@ -124,6 +136,15 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
                 return false;
             }
             o.firstId = static_cast<int32_t>(v);
+        } else if (name == "--max-players") {
+            if (!takeValue()) return false;
+            long long v = 0;
+            if (!parseInteger(value, 1, kMaxPlayersLimit, v)) {
+                error = "--max-players: not a number from 1 to " + std::to_string(kMaxPlayersLimit) + ": '" +
+                        value + "'";
+                return false;
+            }
+            o.maxPlayers = static_cast<int>(v);
         } else {
             error = "unknown argument '" + args[i] + "'";
             return false;

@@ -17,10 +17,13 @@ struct Options {
     uint16_t handheldPort = 80;
     uint16_t statePort = 9780;
     int32_t firstId = 1;
+    int maxPlayers = 64;
     bool help = false;
 };
 
 // Returns false with a one-line reason in `error` on a bad command line.
+constexpr int kMaxPlayersLimit = 100000;
+
 bool parseOptions(const std::vector<std::string>& args, Options& out, std::string& error);
 
 const char* usageLine();

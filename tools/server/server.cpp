@@ -15,15 +15,6 @@ namespace {
 
 const char* const kRoleName[] = {"desktop", "handheld", "state"};
 
-// Enough to tell an oversized datagram from a valid one; MSG_TRUNC gives the real size.
-constexpr size_t kReceiveBuffer = 64;
-// Per wake-up and socket, so a flood on one port cannot starve the others.
-constexpr int kBatch = 64;
-
-uint64_t keyOf(const sockaddr_in& a) {
-    return (static_cast<uint64_t>(ntohl(a.sin_addr.s_addr)) << 16) | ntohs(a.sin_port);
-}
-
 int32_t readLE32(const unsigned char* p) {
     uint32_t v = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
                  static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
@@ -44,7 +35,12 @@ std::string formatAddress(const sockaddr_in& address) {
 }
 
 Server::Server(const Options& options, std::FILE* out, std::FILE* err)
-    : options_(options), out_(out), err_(err), nextId_(static_cast<uint32_t>(options.firstId)) {}
+    : options_(options),
+      out_(out),
+      err_(err),
+      players_(static_cast<size_t>(options.maxPlayers)),
+      nextId_(static_cast<uint32_t>(options.firstId)),
+      idsLeft_(uint64_t{1} << 32) {}
 
 Server::~Server() {
     for (int fd : fds_)
@@ -57,7 +53,6 @@ void Server::line(const char* format, ...) {
     std::vfprintf(out_, format, args);
     va_end(args);
     std::fputc('\n', out_);
-    std::fflush(out_);
 }
 
 int Server::bindAll() {
@@ -70,17 +65,17 @@ int Server::bindAll() {
         address.sin_port = htons(ports[role]);
         const std::string where = formatAddress(address);
 
-        int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const char* failedCall = "";
+        std::string why;
+        int fd = openUdpSocket(options_.bindAddress, ports[role], failedCall, why);
         if (fd < 0) {
-            std::fprintf(err_, "vx-server: %s port %s: socket: %s\n", kRoleName[role], where.c_str(),
-                         std::strerror(errno));
-            continue;
-        }
-        if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            std::fprintf(err_, "vx-server: cannot bind %s port %s: %s\n", kRoleName[role], where.c_str(),
-                         std::strerror(errno));
+            if (std::strcmp(failedCall, "bind") == 0)
+                std::fprintf(err_, "vx-server: cannot bind %s port %s: %s\n", kRoleName[role], where.c_str(),
+                             why.c_str());
+            else
+                std::fprintf(err_, "vx-server: %s port %s: %s: %s\n", kRoleName[role], where.c_str(), failedCall,
+                             why.c_str());
             std::fflush(err_);
-            close(fd);
             continue;
         }
         sockaddr_in actual{};
@@ -90,12 +85,16 @@ int Server::bindAll() {
         ++bound;
         line("listening %s %s", kRoleName[role], formatAddress(actual).c_str());
     }
+    std::fflush(out_);
     return bound;
 }
 
 int Server::run(int stopFd) {
     line("ready");
     for (;;) {
+        // Lines go out once per wake-up rather than one write each: under a
+        // flood that is the difference between keeping up and not.
+        std::fflush(out_);
         pollfd polls[RoleCount + 1];
         Role roles[RoleCount];
         nfds_t count = 0;
@@ -105,13 +104,22 @@ int Server::run(int stopFd) {
             roles[count - 1] = static_cast<Role>(role);
             polls[count++] = {fds_[role], POLLIN, 0};
         }
-        if (poll(polls, count, -1) < 0) {
+        // Held-back "ignored" lines are told when their second is over, even
+        // if nothing arrives after it.
+        int timeoutMs = -1;
+        if (auto due = ignoreLines_.due()) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - IgnoreLineLimit::Clock::now());
+            timeoutMs = static_cast<int>(std::max<int64_t>(0, left.count()));
+        }
+        if (poll(polls, count, timeoutMs) < 0) {
             if (errno == EINTR) continue;
             std::fprintf(err_, "vx-server: poll: %s\n", std::strerror(errno));
             return 0;
         }
+        // One batch per socket and wake-up, so a flood on one port cannot starve the others.
         for (nfds_t i = 1; i < count; ++i)
             if (polls[i].revents & (POLLIN | POLLERR)) drain(roles[i - 1]);
+        tellHeldBack(IgnoreLineLimit::Clock::now());
         if (polls[0].revents & POLLIN) {
             signalfd_siginfo info{};
             if (read(stopFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
@@ -122,77 +130,89 @@ int Server::run(int stopFd) {
 }
 
 void Server::drain(Role role) {
-    for (int n = 0; n < kBatch; ++n) {
-        unsigned char buffer[kReceiveBuffer];
-        sockaddr_in from{};
-        socklen_t length = sizeof from;
-        ssize_t size = recvfrom(fds_[role], buffer, sizeof buffer, MSG_TRUNC,
-                                reinterpret_cast<sockaddr*>(&from), &length);
-        if (size < 0) {
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                std::fprintf(err_, "vx-server: receive on %s port: %s\n", kRoleName[role], std::strerror(errno));
-            return;
-        }
+    int n = batch_.receive(fds_[role]);
+    if (n < 0) {
+        std::fprintf(err_, "vx-server: receive on %s port: %s\n", kRoleName[role], std::strerror(errno));
+        return;
+    }
+    for (int i = 0; i < n; ++i) {
+        ++counters_.datagrams;
         if (role == State)
-            onState(from, buffer, static_cast<size_t>(size));
+            onState(batch_.from(i), batch_.data(i), batch_.size(i));
         else
-            onRegistration(role, from, buffer, static_cast<size_t>(size));
+            onRegistration(role, batch_.from(i), batch_.data(i), batch_.size(i));
     }
 }
 
-void Server::ignore(const std::string& why) {
+void Server::tellHeldBack(IgnoreLineLimit::Clock::time_point now, bool evenIfNotOver) {
+    std::string held = ignoreLines_.takeHeldBack(now, evenIfNotOver);
+    if (!held.empty()) line("%s", held.c_str());
+}
+
+template <typename Details>
+void Server::ignore(IgnoreReason reason, Details details) {
     ++counters_.ignored;
-    line("ignored: %s", why.c_str());
+    ++counters_.ignoredFor[static_cast<size_t>(reason)];
+    const auto now = IgnoreLineLimit::Clock::now();
+    tellHeldBack(now);
+    if (ignoreLines_.admit(reason, now)) line("ignored: %s: %s", reasonName(reason), details().c_str());
 }
 
 void Server::onRegistration(Role role, const sockaddr_in& from, const unsigned char* data, size_t size) {
-    const std::string who = formatAddress(from);
     if (size != 5) {
-        ignore(std::to_string(size) + "-byte datagram from " + who + " on " + kRoleName[role] +
-               " port (expected \"ADDME\")");
+        ignore(IgnoreReason::WrongSize, [&] {
+            return std::to_string(size) + "-byte datagram from " + formatAddress(from) + " on " + kRoleName[role] +
+                   " port (expected \"ADDME\")";
+        });
         return;
     }
     if (std::memcmp(data, "ADDME", 5) != 0) {
-        ignore("wrong payload from " + who + " on " + kRoleName[role] + " port (5 bytes, not \"ADDME\")");
+        ignore(IgnoreReason::WrongPayload, [&] {
+            return "5 bytes from " + formatAddress(from) + " on " + kRoleName[role] + " port, not \"ADDME\"";
+        });
         return;
     }
-    auto [it, isNew] = players_.try_emplace(keyOf(from));
-    if (isNew) it->second.id = static_cast<int32_t>(nextId_++);
+    Player* player = players_.heardFromSource(from);
+    const bool isNew = player == nullptr;
+    Player replaced;
+    bool didReplace = false;
+    if (isNew) {
+        if (idsLeft_ == 0) {
+            ignore(IgnoreReason::IdsUsedUp, [&] { return "registration from " + formatAddress(from); });
+            return;
+        }
+        --idsLeft_;
+        didReplace = players_.full();
+        player = &players_.add(from, static_cast<int32_t>(nextId_++), &replaced);
+        if (didReplace) ++counters_.replaced;
+    }
     unsigned char ack[4];
-    writeLE32(ack, it->second.id);
+    writeLE32(ack, player->id);
     ++counters_.registrations;
-    line("register %s (%s) -> id %d%s", who.c_str(), kRoleName[role], it->second.id, isNew ? "" : " (again)");
+    const std::string who = formatAddress(from);
+    if (didReplace)
+        line("register %s (%s) -> id %d (replaces id %d of %s)", who.c_str(), kRoleName[role], player->id,
+             replaced.id, formatAddress(replaced.from).c_str());
+    else
+        line("register %s (%s) -> id %d%s", who.c_str(), kRoleName[role], player->id, isNew ? "" : " (again)");
+    std::fflush(out_);  // whoever has the ACK finds the line written
     ssize_t sent = sendto(fds_[role], ack, sizeof ack, 0, reinterpret_cast<const sockaddr*>(&from), sizeof from);
     if (sent != static_cast<ssize_t>(sizeof ack))
         std::fprintf(err_, "vx-server: ACK to %s failed: %s\n", who.c_str(),
                      sent < 0 ? std::strerror(errno) : "short send");
 }
 
-Server::Player* Server::findSender(const sockaddr_in& from, bool& byPortOnly) {
-    byPortOnly = false;
-    if (auto it = players_.find(keyOf(from)); it != players_.end()) return &it->second;
-    // A client that sends to another address than it registered with keeps its
-    // socket, hence its port; accept that only when the port is unambiguous.
-    Player* match = nullptr;
-    for (auto& [key, player] : players_) {
-        if ((key & 0xFFFF) != ntohs(from.sin_port)) continue;
-        if (match != nullptr) return nullptr;
-        match = &player;
-    }
-    byPortOnly = match != nullptr;
-    return match;
-}
-
 void Server::onState(const sockaddr_in& from, const unsigned char* data, size_t size) {
-    const std::string who = formatAddress(from);
     if (size != sizeof(vxProtocol)) {
-        ignore(std::to_string(size) + "-byte datagram from " + who + " on state port (expected 12)");
+        ignore(IgnoreReason::WrongSize, [&] {
+            return std::to_string(size) + "-byte datagram from " + formatAddress(from) + " on state port (expected 12)";
+        });
         return;
     }
     bool byPortOnly = false;
-    Player* player = findSender(from, byPortOnly);
+    Player* player = players_.heardFromSender(from, byPortOnly);
     if (player == nullptr) {
-        ignore("state from unknown sender " + who);
+        ignore(IgnoreReason::UnknownPlayer, [&] { return "state record from " + formatAddress(from); });
         return;
     }
     vxProtocol record{readLE32(data), readLE32(data + 4), readLE32(data + 8)};
@@ -202,15 +222,19 @@ void Server::onState(const sockaddr_in& from, const unsigned char* data, size_t 
     player->hasState = true;
     player->last = record;
     if (changed)
-        line("state id %d from %s: X=%d Y=%d userID=%d%s", player->id, who.c_str(), record.X, record.Y,
-             record.userID, byPortOnly ? " (matched by port)" : "");
+        line("state id %d from %s: X=%d Y=%d userID=%d%s", player->id, formatAddress(from).c_str(), record.X,
+             record.Y, record.userID, byPortOnly ? " (matched by port)" : "");
 }
 
 void Server::printSummary(const char* reason) {
-    line("summary: %llu registrations, %zu players, %llu state records, %llu ignored (%s)",
+    tellHeldBack(IgnoreLineLimit::Clock::now(), /*evenIfNotOver=*/true);
+    line("summary: %llu registrations, %zu players, %llu state records, %llu ignored, %llu datagrams, "
+         "%llu players replaced (%s)",
          static_cast<unsigned long long>(counters_.registrations), players_.size(),
          static_cast<unsigned long long>(counters_.states), static_cast<unsigned long long>(counters_.ignored),
+         static_cast<unsigned long long>(counters_.datagrams), static_cast<unsigned long long>(counters_.replaced),
          reason);
+    std::fflush(out_);
 }
 
 }  // namespace vxserver

@@ -2,22 +2,27 @@
 #ifndef VX_SERVER_SERVER_H
 #define VX_SERVER_SERVER_H
 
+#include "ignore_limit.h"
 #include "options.h"
-#include "vxProtocol.h"
+#include "players.h"
+#include "udp_socket.h"
 
 #include <netinet/in.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <string>
 
 namespace vxserver {
 
 struct Counters {
+    uint64_t datagrams = 0;      // every one received; = registrations + states + ignored
     uint64_t registrations = 0;  // ADDME answered, repeats included
     uint64_t states = 0;         // valid state records, changed or not
     uint64_t ignored = 0;
+    std::array<uint64_t, kIgnoreReasons> ignoredFor{};
+    uint64_t replaced = 0;       // players dropped to make room for a new one
 };
 
 class Server {
@@ -39,26 +44,25 @@ public:
 private:
     enum Role { Desktop, Handheld, State, RoleCount };
 
-    struct Player {
-        int32_t id = 0;
-        bool hasState = false;
-        vxProtocol last{};
-    };
-
     void drain(Role role);
     void onRegistration(Role role, const sockaddr_in& from, const unsigned char* data, size_t size);
     void onState(const sockaddr_in& from, const unsigned char* data, size_t size);
-    Player* findSender(const sockaddr_in& from, bool& byPortOnly);
-    void ignore(const std::string& why);
+    // Counts the datagram; its line, built by `details` only when written, may be held back.
+    template <typename Details>
+    void ignore(IgnoreReason reason, Details details);
+    void tellHeldBack(IgnoreLineLimit::Clock::time_point now, bool evenIfNotOver = false);
     void line(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     Options options_;
     std::FILE* out_;
     std::FILE* err_;
     int fds_[RoleCount] = {-1, -1, -1};
-    std::map<uint64_t, Player> players_;  // keyed by registration source
-    uint32_t nextId_;                     // unsigned so counting past INT32_MAX wraps, not overflows
+    PlayerTable players_;
+    uint32_t nextId_;    // unsigned so counting past INT32_MAX wraps, not overflows
+    uint64_t idsLeft_;   // ids not handed out yet, of the 2^32 there are
     Counters counters_;
+    IgnoreLineLimit ignoreLines_;
+    ReceiveBatch batch_;
 };
 
 std::string formatAddress(const sockaddr_in& address);

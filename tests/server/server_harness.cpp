@@ -1,0 +1,164 @@
+#include "server_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+using vxtest::Datagram;
+using vxtest::Process;
+using vxtest::UdpPeer;
+
+namespace servertest {
+
+std::vector<uint8_t> le32(int32_t v) {
+    uint32_t u = static_cast<uint32_t>(v);
+    return {uint8_t(u), uint8_t(u >> 8), uint8_t(u >> 16), uint8_t(u >> 24)};
+}
+
+std::vector<uint8_t> stateRecord(int32_t x, int32_t y, int32_t id) {
+    std::vector<uint8_t> r = le32(x);
+    for (auto part : {le32(y), le32(id)}) r.insert(r.end(), part.begin(), part.end());
+    return r;
+}
+
+std::string endpoint(const sockaddr_in& a) { return vxtest::dotted(a) + ":" + std::to_string(ntohs(a.sin_port)); }
+
+int countLines(const std::string& text, const std::string& prefix) {
+    std::istringstream in(text);
+    int n = 0;
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(prefix, 0) == 0) ++n;
+    return n;
+}
+
+int countExact(const std::string& text, const std::string& wanted) {
+    std::istringstream in(text);
+    int n = 0;
+    for (std::string line; std::getline(in, line);)
+        if (line == wanted) ++n;
+    return n;
+}
+
+std::unique_ptr<UdpPeer> clientPeer(const std::string& address, uint16_t port) {
+    std::string error;
+    auto peer = UdpPeer::bind(address, port, &error);
+    EXPECT_TRUE(peer) << error;
+    return peer;
+}
+
+RunningServer::RunningServer(std::vector<std::string> args, bool allPortsZero) {
+    std::vector<std::string> argv{vxtest::binaryPath("vx-server")};
+    if (allPortsZero)
+        for (const char* option : {"--desktop-port", "--handheld-port", "--state-port"})
+            if (std::find(args.begin(), args.end(), option) == args.end()) {
+                argv.push_back(option);
+                argv.push_back("0");
+            }
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::string error;
+    process_ = Process::start(argv, {}, &error);
+    EXPECT_TRUE(process_) << error;
+    if (!process_) return;
+    ready_ = waitFor("ready\n");
+    std::string out = process_->outSoFar();
+    std::regex listening("listening (desktop|handheld|state) ([0-9.]+):([0-9]+)");
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), listening); it != std::sregex_iterator(); ++it)
+        ports_[(*it)[1]] = vxtest::makeAddress((*it)[2], static_cast<uint16_t>(std::stoi((*it)[3])));
+}
+
+RunningServer::~RunningServer() {
+    if (process_ && process_->running()) {
+        process_->terminate(SIGKILL);
+        process_->wait(2s);
+    }
+}
+
+bool RunningServer::waitFor(const std::string& text, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (process_->outSoFar().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() > deadline || !process_->running())
+            return process_->outSoFar().find(text) != std::string::npos;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+std::optional<Datagram> RunningServer::registerFrom(UdpPeer& peer, const std::string& role) {
+    EXPECT_TRUE(peer.sendTo(at(role), "ADDME", 5));
+    return peer.receive(kReply);
+}
+
+void RunningServer::send(UdpPeer& peer, const std::string& role, const std::vector<uint8_t>& bytes) {
+    EXPECT_TRUE(peer.sendTo(at(role), bytes.data(), bytes.size()));
+}
+
+vxtest::ProcessResult RunningServer::stop(int sig, std::chrono::milliseconds timeout) {
+    process_->terminate(sig);
+    return process_->wait(timeout);
+}
+
+std::optional<Summary> findSummary(const std::string& out) {
+    static const std::regex pattern(
+        "summary: ([0-9]+) registrations, ([0-9]+) players, ([0-9]+) state records, ([0-9]+) ignored, "
+        "([0-9]+) datagrams, ([0-9]+) players replaced \\(([A-Z]+)\\)");
+    // The log can be megabytes: find the line first, then read it.
+    size_t at = out.rfind("summary: ");
+    if (at == std::string::npos || (at > 0 && out[at - 1] != '\n')) return std::nullopt;
+    size_t end = out.find('\n', at);
+    if (end == std::string::npos) return std::nullopt;
+    const std::string line = out.substr(at, end - at);
+    std::smatch m;
+    if (!std::regex_match(line, m, pattern)) return std::nullopt;
+    Summary s;
+    s.registrations = std::stoull(m[1]);
+    s.players = std::stoull(m[2]);
+    s.states = std::stoull(m[3]);
+    s.ignored = std::stoull(m[4]);
+    s.datagrams = std::stoull(m[5]);
+    s.replaced = std::stoull(m[6]);
+    s.stoppedBy = m[7];
+    return s;
+}
+
+IgnoredLines tallyIgnored(const std::string& out) {
+    static const std::regex single("ignored: ([a-z ]+): .*");
+    static const std::regex more("ignored ([0-9]+) more \\((.*)\\)");
+    static const std::regex part("([a-z ]+): ([0-9]+)");
+    IgnoredLines t;
+    std::istringstream in(out);
+    std::smatch m;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("ignored", 0) != 0) continue;
+        if (std::regex_match(line, m, single)) {
+            ++t.single;
+            ++t.byReason[m[1]];
+        } else if (std::regex_match(line, m, more)) {
+            ++t.moreLines;
+            const uint64_t n = std::stoull(m[1]);
+            t.moreTotal += n;
+            uint64_t parts = 0;
+            std::stringstream list(m[2].str());
+            for (std::string item; std::getline(list, item, ',');) {
+                item.erase(0, item.find_first_not_of(' '));
+                std::smatch p;
+                if (!std::regex_match(item, p, part)) {
+                    parts = n + 1;  // unreadable: cannot add up
+                    break;
+                }
+                parts += std::stoull(p[2]);
+                t.byReason[p[1]] += std::stoull(p[2]);
+            }
+            if (parts != n) t.inconsistent.push_back(line);
+        } else {
+            t.inconsistent.push_back(line);
+        }
+    }
+    return t;
+}
+
+}  // namespace servertest
