@@ -161,7 +161,10 @@ std::optional<std::vector<VxRow>> readVx(const std::string& file, const std::vec
 }
 
 std::string summaryListing(const std::string& file) {
-    const auto result = vxtest::runProcess(tsharkCommand(file, {}), kTsharkTimeout);
+    // The default columns, with the ports that tell the clients apart.
+    const auto result = vxtest::runProcess(
+        tsharkCommand(file, {R"(gui.column.format:"No.","%m","Source","%us","Port","%uS","Destination","%ud","Port","%uD","Info","%i")"}),
+        kTsharkTimeout);
     return result.out + result.err;
 }
 
