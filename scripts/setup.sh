@@ -1,8 +1,12 @@
 # Sourced by play.sh and test.sh: makes sure the Debian packages are there,
 # then configures and builds one preset. Leaves VX_BIN pointing at the binaries.
 
+# tshark for the dissector tests (its question about capturing as non-root
+# takes the default under DEBIAN_FRONTEND=noninteractive); file for CPack's
+# dependency scan of the Debian package.
 VX_PACKAGES="build-essential cmake pkg-config libgtest-dev libsdl1.2-dev libgl1-mesa-dev \
-libglu1-mesa-dev libgl1-mesa-dri xvfb xauth libx11-dev libxtst-dev libpng-dev"
+libglu1-mesa-dev libgl1-mesa-dri xvfb xauth libx11-dev libxtst-dev libpng-dev \
+tshark file"
 
 vx_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 

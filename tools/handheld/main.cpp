@@ -37,34 +37,47 @@ fs::path ownDirectory() {
     return ec ? fs::current_path() : self.parent_path();
 }
 
-std::optional<fs::path> findModule(const fs::path& dir, const std::string& name) {
+bool isModule(const fs::path& path) {
     std::error_code ec;
-    if (fs::is_regular_file(dir / name, ec)) return dir / name;
-    return std::nullopt;
+    return fs::is_regular_file(path, ec);
 }
 
-// The game's pair once it is built, else the platform's demo pair; each
-// processor can be given its own program.
-void choosePrograms(Options& options) {
+// Where the default programs live: beside the launcher in the build tree, or
+// in the private folder of an installed launcher (VX_INSTALLED_PROGRAM_DIR,
+// relative to its bin/, set by the install rules).
+std::vector<fs::path> programDirectories() {
     const fs::path dir = ownDirectory();
-    const auto game9 = findModule(dir, "arm9_vxVer1.0");
-    const auto game7 = findModule(dir, "arm7_vxVer1.0");
-    const bool game = game9 && game7;
-    const auto pick = [&](std::string& path, const std::optional<fs::path>& gamePath, const char* demo,
-                          const char* cpu) {
+    return {dir, (dir / VX_INSTALLED_PROGRAM_DIR).lexically_normal()};
+}
+
+// The game's pair, both from one folder, once it is built; else the
+// platform's demo pair. Each processor can be given its own program.
+void choosePrograms(Options& options) {
+    const auto dirs = programDirectories();
+    std::optional<fs::path> gameDir;
+    for (const auto& dir : dirs) {
+        if (isModule(dir / "arm9_vxVer1.0") && isModule(dir / "arm7_vxVer1.0")) {
+            gameDir = dir;
+            break;
+        }
+    }
+    const auto pick = [&](std::string& path, const char* game, const char* demo, const char* cpu) {
         if (!path.empty()) return;
-        if (game) {
-            path = gamePath->string();
+        if (gameDir) {
+            path = (*gameDir / game).string();
             return;
         }
-        const auto demoPath = findModule(dir, demo);
-        if (!demoPath)
-            fail(kUsageError, std::string("no ") + cpu + " program beside " + dir.string() + " (neither " + cpu +
-                                  "_vxVer1.0 nor " + demo + "); name one with --" + cpu);
-        path = demoPath->string();
+        for (const auto& dir : dirs) {
+            if (isModule(dir / demo)) {
+                path = (dir / demo).string();
+                return;
+            }
+        }
+        fail(kUsageError, std::string("no ") + cpu + " program beside " + dirs[0].string() + " or in " +
+                              dirs[1].string() + " (neither " + game + " nor " + demo + "); name one with --" + cpu);
     };
-    pick(options.arm9Path, game9, "demo_arm9", "arm9");
-    pick(options.arm7Path, game7, "demo_arm7", "arm7");
+    pick(options.arm9Path, "arm9_vxVer1.0", "demo_arm9", "arm9");
+    pick(options.arm7Path, "arm7_vxVer1.0", "demo_arm7", "arm7");
 }
 
 vxsim::ProgramImage loadProgram(const std::string& path, const char* cpu) {
