@@ -29,12 +29,17 @@ cleanup() {
     wait "$server_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
-sleep 0.3
-if ! kill -0 "$server_pid" 2>/dev/null; then
-    echo "The local game server did not start:" >&2
-    cat "$server_log" >&2
-    exit 1
-fi
+# The server prints `ready` once its ports are bound. Wait for that line, for
+# at most 10 s, and give up early if the server has already exited.
+deadline=$((SECONDS + 10))
+until grep -qx ready "$server_log"; do
+    if ! kill -0 "$server_pid" 2>/dev/null || [ "$SECONDS" -ge "$deadline" ]; then
+        echo "The local game server did not get ready:" >&2
+        cat "$server_log" >&2
+        exit 1
+    fi
+    sleep 0.05
+done
 
 if [ -n "${DISPLAY:-}" ]; then
     echo "Server log: $server_log (shown below). Close both windows to stop."

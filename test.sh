@@ -15,4 +15,12 @@ esac
 vx_install_packages
 vx_build "$preset"
 cd "$vx_root"
+# `ctest -L <label>` runs one subject; a test without a label would drop out
+# of such runs unnoticed.
+unlabelled=$(ctest --preset "$preset" -N -LE . | grep '^ *Test *#' || true)
+if [ -n "$unlabelled" ]; then
+    echo "Tests without a label:" >&2
+    echo "$unlabelled" >&2
+    exit 1
+fi
 ctest --preset "$preset"

@@ -11,6 +11,8 @@
 
 using namespace std::chrono_literals;
 using namespace vxtest;
+using vxpng::readPng;
+using vxpng::writePng;
 
 TEST(Process, CapturesBothStreamsAndTheExitStatus) {
     auto r = runProcess({"sh", "-c", "printf out; printf err >&2; exit 3"}, 5s);

@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
 
     vxtest::Image image;
     if (!xc->screenshot(window, image, &error)) return fail("screenshot: " + error);
-    if (!vxtest::writePng(screenshot, image.width, image.height, image.rgb.data(), &error)) return fail(error);
+    if (!vxpng::writePng(screenshot, image.width, image.height, image.rgb.data(), &error)) return fail(error);
 
     xc->closeWindow(window);
     auto r = proc->wait(10s);

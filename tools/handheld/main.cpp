@@ -112,7 +112,7 @@ void writeOutputs(const Options& options, const vxsim::Machine& machine) {
     if (!options.screenshotPath.empty()) {
         const auto rgb = machine.renderScreens();
         std::string error;
-        if (!vxtest::writePng(options.screenshotPath, vxsim::kScreenWidth, 2 * vxsim::kScreenHeight, rgb.data(), &error))
+        if (!vxpng::writePng(options.screenshotPath, vxsim::kScreenWidth, 2 * vxsim::kScreenHeight, rgb.data(), &error))
             fail(kRunError, "cannot write screenshot '" + options.screenshotPath + "': " + error);
     }
     if (!options.consolePath.empty()) {

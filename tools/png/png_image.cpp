@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-namespace vxtest {
+namespace vxpng {
 
 bool writePng(const std::string& path, int width, int height, const uint8_t* rgb, std::string* error) {
     if (width <= 0 || height <= 0 || !rgb) {
@@ -44,4 +44,4 @@ bool readPng(const std::string& path, int& width, int& height, std::vector<uint8
     return true;
 }
 
-} // namespace vxtest
+} // namespace vxpng
