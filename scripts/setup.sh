@@ -2,7 +2,8 @@
 # then configures and builds one preset. Leaves VX_BIN pointing at the binaries.
 
 VX_PACKAGES="build-essential cmake pkg-config libgtest-dev libsdl1.2-dev libgl1-mesa-dev \
-libglu1-mesa-dev libgl1-mesa-dri xvfb xauth libx11-dev libxtst-dev libpng-dev"
+libglu1-mesa-dev libgl1-mesa-dri xvfb xauth libx11-dev libxtst-dev libpng-dev \
+gcc-arm-none-eabi libnewlib-arm-none-eabi desmume gdb-multiarch"
 
 vx_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
