@@ -142,9 +142,9 @@ vxtest::ProcessResult Emulator::debug(const std::string& elf, const std::vector<
             << "file " << elf << "\n"
             << "target remote 127.0.0.1:" << port_ << "\n";
         for (const auto& c : commands) out << c << "\n";
-        out << "detach\n";
     }
-    auto result = vxtest::runProcess({VX_GDB, "-batch", "-nx", "-x", script}, timeout);
+    // The key helper the script may call runs with the debugger's environment.
+    auto result = vxtest::runProcess({VX_GDB, "-batch", "-nx", "-x", script}, timeout, vxtest::sanitizerEnv(false));
     fs::remove(script);
     return result;
 }
@@ -153,7 +153,7 @@ bool simulatedScreens(int frames, vxtest::Image& image, std::string& error) {
     const std::string png = temporaryPath(".png");
     const auto r = vxtest::runProcess({vxtest::binaryPath("vx-handheld"), "--headless", "--no-access-point", "--frames",
                                        std::to_string(frames), "--screenshot", png},
-                                      60s);
+                                      60s, vxtest::sanitizerEnv(false));
     bool ok = r.exitCode == 0;
     if (!ok) error = "vx-handheld failed (" + std::to_string(r.exitCode) + "): " + r.err;
     if (ok && !vxtest::readPng(png, image.width, image.height, image.rgb, &error)) ok = false;

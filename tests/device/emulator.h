@@ -46,7 +46,7 @@ public:
     bool waitForScreens(const std::function<bool(const vxtest::Image&)>& done, std::chrono::seconds timeout,
                         vxtest::Image& last);
     // Attaches gdb-multiarch to the stub with the symbols of `elf`, runs
-    // `commands` and detaches; the result holds what it printed.
+    // `commands` and quits; the result holds what it printed.
     vxtest::ProcessResult debug(const std::string& elf, const std::vector<std::string>& commands,
                                 std::chrono::seconds timeout);
 

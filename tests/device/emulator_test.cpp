@@ -17,6 +17,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
+constexpr int XKEY_PEN_UP_BIT = 0x40;  // in the co-processor's extra keys: set while the pen is up
+
 // Past "Could not connect!" and the failed exchange: the console stands still.
 constexpr int kSettledFrames = 400;
 
@@ -43,8 +45,9 @@ std::vector<Pass> passesIn(const std::string& output) {
     return passes;
 }
 
-std::string xkeys(const Emulator& e, const char* action, const char* key) {
-    return std::string("shell ") + VX_XKEYS + " " + e.display() + " " + action + " " + key;
+// A debugger command that makes one input event on the emulator's display.
+std::string input(const Emulator& e, const std::string& event) {
+    return std::string("shell ") + VX_XINPUT + " " + e.display() + " " + event;
 }
 
 }  // namespace
@@ -91,12 +94,12 @@ TEST(Emulator, RightThenUpMoveTheSquareOneUnitPerPass) {
         "printf \"first square after %d vertical blanks\\n\", $vblanks",
         "delete 1",
         "printf \"pass %d %d\\n\", $r0, $r1",
-        xkeys(*emulator, "down", "Right"),
+        input(*emulator, "key-down Right"),
     };
     for (int i = 0; i < kSteps; ++i) commands.insert(commands.end(), {"continue", "printf \"pass %d %d\\n\", $r0, $r1"});
-    commands.insert(commands.end(), {xkeys(*emulator, "up", "Right"), xkeys(*emulator, "down", "Up")});
+    commands.insert(commands.end(), {input(*emulator, "key-up Right"), input(*emulator, "key-down Up")});
     for (int i = 0; i < kSteps; ++i) commands.insert(commands.end(), {"continue", "printf \"pass %d %d\\n\", $r0, $r1"});
-    commands.push_back(xkeys(*emulator, "up", "Up"));
+    commands.push_back(input(*emulator, "key-up Up"));
 
     const auto r = emulator->debug(VX_DEVICE_ARM9_ELF, commands, 180s);
     const auto passes = passesIn(r.out);
@@ -143,4 +146,38 @@ TEST(Emulator, TransferRegionClockHoldsTheHostDate) {
     EXPECT_TRUE(read == before || read == after)
         << "clock in the transfer region: " << read[0] << "-" << read[1] << "-" << read[2] << ", host: " << before[0]
         << "-" << before[1] << "-" << before[2];
+}
+
+// The pen on the lower screen, read over the serial bus by the co-processor:
+// the pen bit of the buttons word clears, and the position converted with
+// the firmware's calibration lands on the pixel touched.
+TEST(Emulator, PenOnTheLowerScreenReachesTheTransferRegion) {
+    std::string error;
+    auto emulator = Emulator::start("arm7", error);
+    ASSERT_TRUE(emulator) << error;
+    constexpr int kColumn = 100, kRow = 96;
+    const auto r = emulator->debug(
+        VX_DEVICE_ARM7_ELF,
+        {"break *'vxwifi7::Wifi_Update()'", "continue", "printf \"up %d\\n\", *(unsigned short*)0x027FF014",
+         input(*emulator, "pointer-down " + std::to_string(kColumn) + " " + std::to_string(kScreenHeight + kRow)),
+         // The emulator takes the pointer between frames.
+         "continue", "continue", "continue",
+         "printf \"down %d %d %d %d %d\\n\", *(unsigned short*)0x027FF014, *(short*)0x027FF000, *(short*)0x027FF002, "
+         "*(short*)0x027FF004, *(short*)0x027FF006",
+         input(*emulator, "pointer-up")},
+        120s);
+    int upButtons = -1, buttons = -1, x = 0, y = 0, px = -1, py = -1;
+    std::istringstream out(r.out);
+    for (std::string line; std::getline(out, line);) {
+        std::sscanf(line.c_str(), "up %d", &upButtons);
+        std::sscanf(line.c_str(), "down %d %d %d %d %d", &buttons, &x, &y, &px, &py);
+    }
+    ASSERT_GE(buttons, 0) << r.out << r.err;
+    std::cout << "pen: raw " << x << "," << y << " pixels " << px << "," << py << "\n";
+    EXPECT_EQ(upButtons & XKEY_PEN_UP_BIT, XKEY_PEN_UP_BIT) << "pen up before the touch";
+    EXPECT_EQ(buttons & XKEY_PEN_UP_BIT, 0) << "pen down while touching";
+    EXPECT_GT(x, 0);
+    EXPECT_GT(y, 0);
+    EXPECT_NEAR(px, kColumn, 2);
+    EXPECT_NEAR(py, kRow, 2);
 }
