@@ -39,7 +39,7 @@ _start:
         mcr     p15, 0, r0, c6, c2, 0
         ldr     r0, =0xFFFF001D         @ 3: BIOS (32 KB)
         mcr     p15, 0, r0, c6, c3, 0
-        ldr     r0, =0x00000031         @ 4: instruction TCM and its mirrors (32 MB)
+        ldr     r0, =0x0100002F         @ 4: instruction TCM mirrors at 16-32 MB; below that nothing, so a null pointer faults
         mcr     p15, 0, r0, c6, c4, 0
         ldr     r0, =0x0B00001B         @ 5: data TCM (16 KB)
         mcr     p15, 0, r0, c6, c5, 0
