@@ -1,8 +1,8 @@
 // The ROM image as a user meets it, in DeSmuME: what the screens show after
 // start-up, held against the simulated handheld running the same programs;
 // the square's steps under held keys, pass by pass through the main
-// processor's debugger stub; the clock readings the co-processor leaves in
-// the transfer region, through its stub.
+// processor's debugger stub; the clock and pen readings the co-processor
+// leaves in the transfer region, through its stub.
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -17,7 +17,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int XKEY_PEN_UP_BIT = 0x40;  // in the co-processor's extra keys: set while the pen is up
+constexpr int kPenUp = 0x40;  // in the co-processor's extra keys: set while the pen is up
 
 // Past "Could not connect!" and the failed exchange: the console stands still.
 constexpr int kSettledFrames = 400;
@@ -174,8 +174,8 @@ TEST(Emulator, PenOnTheLowerScreenReachesTheTransferRegion) {
     }
     ASSERT_GE(buttons, 0) << r.out << r.err;
     std::cout << "pen: raw " << x << "," << y << " pixels " << px << "," << py << "\n";
-    EXPECT_EQ(upButtons & XKEY_PEN_UP_BIT, XKEY_PEN_UP_BIT) << "pen up before the touch";
-    EXPECT_EQ(buttons & XKEY_PEN_UP_BIT, 0) << "pen down while touching";
+    EXPECT_EQ(upButtons & kPenUp, kPenUp) << "pen up before the touch";
+    EXPECT_EQ(buttons & kPenUp, 0) << "pen down while touching";
     EXPECT_GT(x, 0);
     EXPECT_GT(y, 0);
     EXPECT_NEAR(px, kColumn, 2);
