@@ -2,6 +2,7 @@
 # Installs what is missing, builds, and runs every test through CTest.
 #   ./test.sh            the normal build
 #   ./test.sh --asan     the same suite under AddressSanitizer + UndefinedBehaviorSanitizer
+# Both build the device ROM image (preset device) first, for the emulator tests.
 set -euo pipefail
 source "$(dirname "$0")/scripts/setup.sh"
 
@@ -13,6 +14,8 @@ case "${1:-}" in
 esac
 
 vx_install_packages
+# The ROM image first: the emulator tests of the host build run it.
+vx_build device
 vx_build "$preset"
 cd "$vx_root"
 # `ctest -L <label>` runs one subject; a test without a label would drop out

@@ -6,7 +6,7 @@
 # dependency scan of the Debian package.
 VX_PACKAGES="build-essential cmake pkg-config libgtest-dev libsdl1.2-dev libgl1-mesa-dev \
 libglu1-mesa-dev libgl1-mesa-dri xvfb xauth libx11-dev libxtst-dev libpng-dev \
-tshark file"
+tshark file gcc-arm-none-eabi libnewlib-arm-none-eabi desmume gdb-multiarch"
 
 vx_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 

@@ -1,11 +1,14 @@
 // The handheld's hardware library, as the programs see it: types, registers
 // at their hardware addresses, bits, masks and library calls.
 //
-// I/O registers are reached through IoReg, which hands every access to the
-// machine's I/O dispatcher by address, so a register read or write behaves as
-// the hardware would (reading the FIFO takes a word, the line counter follows
-// time). Memory (main RAM, palettes, video memory) is mapped at its hardware
-// addresses, so pointers to it mean what they mean on the device.
+// Two back-ends stand behind these names. On the device itself (built with
+// VX_DEVICE defined, platform/device/) a register is volatile memory at its
+// hardware address. On the simulated handheld (platform/sim/) I/O registers
+// are reached through IoReg, which hands every access to the machine's I/O
+// dispatcher by address, so a register read or write behaves as the hardware
+// would (reading the FIFO takes a word, the line counter follows time). Memory
+// (main RAM, palettes, video memory) is mapped at its hardware addresses, so
+// pointers to it mean what they mean on the device.
 #ifndef NDS_H
 #define NDS_H
 
@@ -42,6 +45,11 @@ typedef volatile int32_t vs32;
 #endif
 
 // ---------------------------------------------------------------- I/O access
+#ifdef VX_DEVICE
+#define VX_IO16(addr) (*(volatile uint16_t*)(addr))
+#define VX_IO32(addr) (*(volatile uint32_t*)(addr))
+#define VX_IO8(addr) (*(volatile uint8_t*)(addr))
+#else
 namespace vxhw {
 uint32_t ioRead(uint32_t address, unsigned bytes);
 void ioWrite(uint32_t address, unsigned bytes, uint32_t value);
@@ -62,6 +70,7 @@ struct IoReg {
 #define VX_IO16(addr) (::vxhw::IoReg<uint16_t, (addr)>{})
 #define VX_IO32(addr) (::vxhw::IoReg<uint32_t, (addr)>{})
 #define VX_IO8(addr) (::vxhw::IoReg<uint8_t, (addr)>{})
+#endif
 
 // ------------------------------------------------------------ display, both
 #define DISPLAY_CR VX_IO32(0x04000000)

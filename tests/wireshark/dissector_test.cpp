@@ -161,10 +161,19 @@ TEST(Dissector, RealSessionListsWhatTheServerLogged) {
 
     auto window = xc->findWindow(desktop->pid(), "vxPCClient", kPatience, 512, 512);
     ASSERT_NE(window, 0u) << desktop->outSoFar() << desktop->errSoFar();
+    vxtest::Image drawn;
+    ASSERT_TRUE(xc->waitForPicture(window, kPatience, [](const vxtest::Image& i) { return vxtest::litPixelCount(i) > 0; },
+                                   drawn)) << "the desktop client never drew its cross";
     ASSERT_TRUE(xc->focus(window));
-    // Right, Up, Right: the desktop tank ends at X=4 Y=2.
-    for (auto key : {XK_Right, XK_Up, XK_Right}) ASSERT_TRUE(xc->holdKey(key));
-    ASSERT_TRUE(waitForOutput(*server, std::regex("X=4 Y=2 userID="), kPatience)) << server->outSoFar();
+    // Right, Up, Right: the desktop tank ends at X=4 Y=2. The client steps by
+    // the keys held when it reads a press, so each is held until its step.
+    const std::pair<vxtest::KeySymbol, const char*> steps[] = {
+        {XK_Right, "X=2 Y=0 userID="}, {XK_Up, "X=2 Y=2 userID="}, {XK_Right, "X=4 Y=2 userID="}};
+    for (const auto& [key, step] : steps) {
+        ASSERT_TRUE(xc->keyDown(key));
+        ASSERT_TRUE(waitForOutput(*server, std::regex(step), kPatience)) << server->outSoFar();
+        ASSERT_TRUE(xc->keyUp(key));
+    }
     desktop->terminate(SIGTERM);
     desktop->wait(10s);
     const auto handheldEnd = handheld->wait(kPatience);

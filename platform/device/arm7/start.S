@@ -1,0 +1,73 @@
+@ Reset code of the co-processor (ARM7TDMI). The boot loader has copied the
+@ program into the co-processor's own work memory and enters here in ARM
+@ state. Order: interrupts off; a stack per mode; sections cleared;
+@ interrupt vector for the BIOS; the bus mode the clock needs;
+@ constructors; main.
+        .section .crt0, "ax", %progbits
+        .arm
+        .align 2
+        .global _start
+        .type _start, %function
+_start:
+        mov     r12, #0x04000000
+        mov     r0, #0
+        str     r0, [r12, #0x208]       @ IME = 0
+
+        msr     cpsr_c, #0xD3
+        ldr     sp, =__svc_stack_top
+        msr     cpsr_c, #0xD2
+        ldr     sp, =__irq_stack_top
+        msr     cpsr_c, #0xDF
+        ldr     sp, =__sys_stack_top
+
+        ldr     r0, =__data_load
+        ldr     r1, =__data_start
+        ldr     r2, =__data_end
+        cmp     r0, r1
+        beq     2f
+1:      cmp     r1, r2
+        ldrlo   r3, [r0], #4
+        strlo   r3, [r1], #4
+        blo     1b
+2:      ldr     r0, =__bss_start
+        ldr     r1, =__bss_end
+        mov     r2, #0
+3:      cmp     r0, r1
+        strlo   r2, [r0], #4
+        blo     3b
+
+        @ Interrupt handler for the BIOS; no interrupt served yet.
+        ldr     r0, =vxIrqEntry
+        ldr     r1, =0x0380FFFC
+        str     r0, [r1]
+        mov     r0, #0
+        str     r0, [r1, #-4]
+
+        @ The general-purpose mode of the serial port, which the clock and
+        @ the extra keys are read through.
+        mov     r0, #0x8000
+        add     r1, r12, #0x134
+        strh    r0, [r1]
+
+        msr     cpsr_c, #0x5F           @ system mode, IRQ on (the master enable still gates it)
+        ldr     r0, =__libc_init_array
+        mov     lr, pc
+        bx      r0
+        mov     r0, #0
+        mov     r1, #0
+        ldr     r2, =main
+        mov     lr, pc
+        bx      r2
+        ldr     r2, =_exit
+        bx      r2
+        .size _start, . - _start
+        .pool
+
+        .text
+        .global _init
+        .global _fini
+        .type _init, %function
+        .type _fini, %function
+_init:
+_fini:
+        bx      lr

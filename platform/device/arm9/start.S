@@ -1,0 +1,149 @@
+@ Reset code of the main processor (ARM946E-S). The boot loader enters here
+@ in ARM state. Order: interrupts off; protection unit, caches and tightly
+@ coupled memories; a stack per mode; sections copied and cleared;
+@ interrupt vector for the BIOS; constructors; main.
+        .section .crt0, "ax", %progbits
+        .arm
+        .align 2
+        .global _start
+        .type _start, %function
+_start:
+        mov     r12, #0x04000000
+        mov     r0, #0
+        str     r0, [r12, #0x208]       @ IME = 0
+        msr     cpsr_c, #0xDF           @ system mode, IRQ and FIQ off
+
+        @ Protection unit, caches and TCMs off while they are set up; the
+        @ exception vectors stay at 0xFFFF0000, where the BIOS has them.
+        ldr     r0, =0x00002078
+        mcr     p15, 0, r0, c1, c0, 0
+        mov     r0, #0
+        mcr     p15, 0, r0, c7, c5, 0   @ invalidate the instruction cache
+        mcr     p15, 0, r0, c7, c6, 0   @ invalidate the data cache
+        mcr     p15, 0, r0, c7, c10, 4  @ drain the write buffer
+
+        @ Data TCM: 16 KB at 0x0B000000. Instruction TCM: 32 KB at 0,
+        @ mirrored up to 32 MB, so 0x01FF8000 reaches it too.
+        ldr     r0, =0x0B00000A
+        mcr     p15, 0, r0, c9, c1, 0
+        ldr     r0, =0x00000020
+        mcr     p15, 0, r0, c9, c1, 1
+
+        @ Protection regions: base | size code (2 << N bytes) << 1 | enable.
+        @ A higher region wins where two overlap.
+        ldr     r0, =0x04000033         @ 0: I/O, palettes, video memory (64 MB)
+        mcr     p15, 0, r0, c6, c0, 0
+        ldr     r0, =0x0200002F         @ 1: main memory and its mirrors (16 MB), uncached
+        mcr     p15, 0, r0, c6, c1, 0
+        ldr     r0, =0x0200002B         @ 2: main memory itself (4 MB), cached
+        mcr     p15, 0, r0, c6, c2, 0
+        ldr     r0, =0xFFFF001D         @ 3: BIOS (32 KB)
+        mcr     p15, 0, r0, c6, c3, 0
+        ldr     r0, =0x0100002F         @ 4: instruction TCM mirrors at 16-32 MB; below that nothing, so a null pointer faults
+        mcr     p15, 0, r0, c6, c4, 0
+        ldr     r0, =0x0B00001B         @ 5: data TCM (16 KB)
+        mcr     p15, 0, r0, c6, c5, 0
+        ldr     r0, =0x0300002F         @ 6: shared work memory (16 MB window)
+        mcr     p15, 0, r0, c6, c6, 0
+        mov     r0, #0                  @ 7: unused
+        mcr     p15, 0, r0, c6, c7, 0
+
+        @ Caching: data in main memory only, instructions in main memory and
+        @ BIOS. Write-through everywhere (no write-back bits), so the cached
+        @ and the uncached view of main memory never disagree after a store.
+        mov     r0, #0x04
+        mcr     p15, 0, r0, c2, c0, 0   @ data cacheable: region 2
+        mov     r0, #0x0C
+        mcr     p15, 0, r0, c2, c0, 1   @ instruction cacheable: regions 2, 3
+        mov     r0, #0
+        mcr     p15, 0, r0, c3, c0, 0   @ write buffer: none
+        ldr     r0, =0x33333333
+        mcr     p15, 0, r0, c5, c0, 2   @ data access: read/write in every region
+        mcr     p15, 0, r0, c5, c0, 3   @ instruction access: the same
+
+        @ On: protection unit, data and instruction cache, high vectors,
+        @ round-robin replacement, both TCMs.
+        ldr     r0, =0x0005707D
+        mcr     p15, 0, r0, c1, c0, 0
+
+        @ Stacks in the data TCM, below the BIOS's words at its end.
+        msr     cpsr_c, #0xD3
+        ldr     sp, =__svc_stack_top
+        msr     cpsr_c, #0xD2
+        ldr     sp, =__irq_stack_top
+        msr     cpsr_c, #0xDF
+        ldr     sp, =__sys_stack_top
+
+        ldr     r0, =__itcm_load
+        ldr     r1, =__itcm_start
+        ldr     r2, =__itcm_end
+        bl      copy_words
+        ldr     r0, =__dtcm_load
+        ldr     r1, =__dtcm_start
+        ldr     r2, =__dtcm_end
+        bl      copy_words
+        ldr     r0, =__data_load
+        ldr     r1, =__data_start
+        ldr     r2, =__data_end
+        bl      copy_words
+        ldr     r0, =__bss_start
+        ldr     r1, =__bss_end
+        bl      clear_words
+        ldr     r0, =__dtcm_bss_start
+        ldr     r1, =__dtcm_bss_end
+        bl      clear_words
+
+        @ Interrupt handler for the BIOS; no interrupt served yet.
+        ldr     r0, =vxIrqEntry
+        ldr     r1, =0x0B003FFC
+        str     r0, [r1]
+        mov     r0, #0
+        str     r0, [r1, #-4]
+
+        @ Engine A drives the top screen.
+        add     r1, r12, #0x300
+        ldrh    r0, [r1, #4]            @ POWCNT1
+        orr     r0, r0, #0x8000
+        strh    r0, [r1, #4]
+
+        msr     cpsr_c, #0x5F           @ system mode, IRQ on (the master enable still gates it)
+        ldr     r0, =__libc_init_array
+        mov     lr, pc
+        bx      r0
+        mov     r0, #0
+        mov     r1, #0
+        ldr     r2, =main
+        mov     lr, pc
+        bx      r2
+        ldr     r2, =_exit
+        bx      r2
+
+@ copy_words(from r0, to r1, end r2): word copy, nothing when to == from.
+copy_words:
+        cmp     r0, r1
+        bxeq    lr
+1:      cmp     r1, r2
+        ldrlo   r3, [r0], #4
+        strlo   r3, [r1], #4
+        blo     1b
+        bx      lr
+
+@ clear_words(from r0, end r1)
+clear_words:
+        mov     r2, #0
+1:      cmp     r0, r1
+        strlo   r2, [r0], #4
+        blo     1b
+        bx      lr
+        .size _start, . - _start
+        .pool
+
+@ newlib's constructor runner calls these around the init arrays.
+        .text
+        .global _init
+        .global _fini
+        .type _init, %function
+        .type _fini, %function
+_init:
+_fini:
+        bx      lr

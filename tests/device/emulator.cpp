@@ -1,0 +1,164 @@
+#include "emulator.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "png_image.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace vxdevicetest {
+
+namespace {
+
+Screen screenAt(const vxtest::Image& image, int firstRow) {
+    Screen s;
+    for (int y = 0; y < kScreenHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            const auto p = image.pixel(x, firstRow + y);
+            if (p[0] || p[1] || p[2]) {
+                s.lit.insert({x, y});
+                s.colours.insert(p);
+            }
+        }
+    }
+    return s;
+}
+
+// A port nobody on this host listens on now. The stub binds it a moment
+// later; the tests that use a stub never run side by side.
+int freeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    int port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0)
+        port = ntohs(a.sin_port);
+    if (fd >= 0) ::close(fd);
+    return port;
+}
+
+std::string temporaryPath(const std::string& suffix) {
+    char name[] = "/tmp/vx-device-XXXXXX";
+    const int fd = mkstemp(name);
+    if (fd >= 0) ::close(fd);
+    fs::remove(name);
+    return std::string(name) + suffix;
+}
+
+}  // namespace
+
+Screen topScreen(const vxtest::Image& image) { return screenAt(image, 0); }
+Screen bottomScreen(const vxtest::Image& image) { return screenAt(image, kScreenHeight); }
+
+std::string describeDifference(const Screen& a, const Screen& b) {
+    std::vector<std::pair<int, int>> onlyA, onlyB;
+    for (const auto& p : a.lit)
+        if (!b.lit.count(p)) onlyA.push_back(p);
+    for (const auto& p : b.lit)
+        if (!a.lit.count(p)) onlyB.push_back(p);
+    std::string text = std::to_string(onlyA.size()) + " pixels lit only in the first, " +
+                       std::to_string(onlyB.size()) + " only in the second";
+    const auto first = !onlyA.empty() ? onlyA.front() : !onlyB.empty() ? onlyB.front() : std::pair{-1, -1};
+    if (first.first >= 0) text += ", first at column " + std::to_string(first.first) + " row " + std::to_string(first.second);
+    return text;
+}
+
+std::unique_ptr<Emulator> Emulator::start(const std::string& stubCpu, std::string& error) {
+    if (!fs::exists(VX_DEVICE_ROM)) {
+        error = "no ROM image at " VX_DEVICE_ROM "; build it with: cmake --preset device && cmake --build --preset device";
+        return nullptr;
+    }
+    std::unique_ptr<Emulator> e(new Emulator);
+    e->xvfb_ = vxtest::Xvfb::start(15s, &error);
+    if (!e->xvfb_) return nullptr;
+    e->x_ = vxtest::XClient::open(e->xvfb_->display(), &error);
+    if (!e->x_) return nullptr;
+
+    std::vector<std::string> argv = {VX_DESMUME, "--disable-sound"};
+    if (!stubCpu.empty()) {
+        e->stubCpu_ = stubCpu;
+        e->port_ = freeLoopbackPort();
+        argv.push_back("--" + stubCpu + "gdb=" + std::to_string(e->port_));
+    }
+    argv.push_back(VX_DEVICE_ROM);
+    e->emulator_ = vxtest::Process::start(argv, e->xvfb_->clientEnv(), &error);
+    if (!e->emulator_) return nullptr;
+    e->window_ = e->x_->findWindow(e->emulator_->pid(), "desmume-cli", 60s, kWidth, 2 * kScreenHeight);
+    if (!e->window_) {
+        error = "no 256x384 emulator window appeared; it printed: " + e->emulator_->errSoFar();
+        return nullptr;
+    }
+    if (!e->x_->focus(e->window_)) {
+        error = "could not give the emulator window the keyboard focus";
+        return nullptr;
+    }
+    return e;
+}
+
+// The emulator ignores SIGTERM: end it outright, before its X server goes.
+Emulator::~Emulator() {
+    if (emulator_) {
+        emulator_->terminate(SIGKILL);
+        emulator_->wait(10s);
+        emulator_.reset();
+    }
+    x_.reset();
+    xvfb_.reset();
+}
+
+bool Emulator::screenshot(vxtest::Image& image) { return x_->screenshot(window_, image); }
+
+bool Emulator::waitForScreens(const std::function<bool(const vxtest::Image&)>& done, std::chrono::seconds timeout,
+                              vxtest::Image& last) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+        if (screenshot(last) && done(last)) return true;
+        if (!emulator_->running()) return false;
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+vxtest::ProcessResult Emulator::debug(const std::string& elf, const std::vector<std::string>& commands,
+                                      std::chrono::seconds timeout) {
+    const std::string script = temporaryPath(".gdb");
+    {
+        std::ofstream out(script);
+        out << "set architecture " << (stubCpu_ == "arm9" ? "armv5te" : "armv4t") << "\n"
+            << "set pagination off\n"
+            << "set confirm off\n"
+            << "file " << elf << "\n"
+            << "target remote 127.0.0.1:" << port_ << "\n";
+        for (const auto& c : commands) out << c << "\n";
+    }
+    // The key helper the script may call runs with the debugger's environment.
+    auto result = vxtest::runProcess({VX_GDB, "-batch", "-nx", "-x", script}, timeout, vxtest::sanitizerEnv(false));
+    fs::remove(script);
+    return result;
+}
+
+bool simulatedScreens(int frames, vxtest::Image& image, std::string& error) {
+    const std::string png = temporaryPath(".png");
+    const auto r = vxtest::runProcess({vxtest::binaryPath("vx-handheld"), "--headless", "--no-access-point", "--frames",
+                                       std::to_string(frames), "--screenshot", png},
+                                      60s, vxtest::sanitizerEnv(false));
+    bool ok = r.exitCode == 0;
+    if (!ok) error = "vx-handheld failed (" + std::to_string(r.exitCode) + "): " + r.err;
+    if (ok && !vxpng::readPng(png, image.width, image.height, image.rgb, &error)) ok = false;
+    fs::remove(png);
+    return ok;
+}
+
+}  // namespace vxdevicetest

@@ -1,0 +1,67 @@
+// The ROM image in DeSmuME on a private X server: its window's pixels, its
+// keys, and its debugger stubs through gdb-multiarch. Also the simulated
+// handheld's screens for the same programs, to hold the emulator's against.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "process.h"
+#include "xsession.h"
+
+namespace vxdevicetest {
+
+constexpr int kWidth = 256, kScreenHeight = 192;
+
+// One screen's lit (non-black) pixels, as (column, row) within that screen,
+// and the colours they have.
+struct Screen {
+    std::set<std::pair<int, int>> lit;
+    std::set<std::array<uint8_t, 3>> colours;
+};
+// Top screen: rows 0-191 of a 256x384 picture; bottom: rows 192-383.
+Screen topScreen(const vxtest::Image& image);
+Screen bottomScreen(const vxtest::Image& image);
+// "n pixels lit only in a, m only in b, first at (x,y)", for failure messages.
+std::string describeDifference(const Screen& a, const Screen& b);
+
+class Emulator {
+public:
+    // Starts the emulator on the ROM, with the debugger stub of `stubCpu`
+    // ("arm9", "arm7", or "" for none) on a free loopback port, and waits for
+    // its 256x384 window, which it then gives the keyboard focus.
+    static std::unique_ptr<Emulator> start(const std::string& stubCpu, std::string& error);
+    ~Emulator();
+
+    const std::string& display() const { return xvfb_->display(); }
+    bool screenshot(vxtest::Image& image);
+    // Takes screenshots until `done` accepts one or `timeout` passes; `last`
+    // is the last one taken.
+    bool waitForScreens(const std::function<bool(const vxtest::Image&)>& done, std::chrono::seconds timeout,
+                        vxtest::Image& last);
+    // Attaches gdb-multiarch to the stub with the symbols of `elf`, runs
+    // `commands` and quits; the result holds what it printed.
+    vxtest::ProcessResult debug(const std::string& elf, const std::vector<std::string>& commands,
+                                std::chrono::seconds timeout);
+
+private:
+    Emulator() = default;
+    std::unique_ptr<vxtest::Xvfb> xvfb_;
+    std::unique_ptr<vxtest::XClient> x_;
+    std::unique_ptr<vxtest::Process> emulator_;
+    vxtest::XWindowId window_ = 0;
+    std::string stubCpu_;
+    int port_ = 0;
+};
+
+// The simulated handheld's screens after `frames` frames of the same
+// programs with no access point in reach (vx-handheld --no-access-point).
+bool simulatedScreens(int frames, vxtest::Image& image, std::string& error);
+
+}  // namespace vxdevicetest

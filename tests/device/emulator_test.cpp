@@ -1,0 +1,183 @@
+// The ROM image as a user meets it, in DeSmuME: what the screens show after
+// start-up, held against the simulated handheld running the same programs;
+// the square's steps under held keys, pass by pass through the main
+// processor's debugger stub; the clock and pen readings the co-processor
+// leaves in the transfer region, through its stub.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <iostream>
+#include <regex>
+#include <sstream>
+
+#include "emulator.h"
+
+using namespace vxdevicetest;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kPenUp = 0x40;  // in the co-processor's extra keys: set while the pen is up
+
+// Past "Could not connect!" and the failed exchange: the console stands still.
+constexpr int kSettledFrames = 400;
+
+// The square's start: centre column 128, row 192 - 128, 11 x 11 pixels.
+std::set<std::pair<int, int>> squareAt(int column, int row) {
+    std::set<std::pair<int, int>> lit;
+    for (int y = row - 5; y <= row + 5; ++y)
+        for (int x = column - 5; x <= column + 5; ++x) lit.insert({x, y});
+    return lit;
+}
+
+struct Pass {
+    int x, y;
+};
+
+std::vector<Pass> passesIn(const std::string& output) {
+    std::vector<Pass> passes;
+    std::istringstream in(output);
+    std::string line;
+    while (std::getline(in, line)) {
+        int x = 0, y = 0;
+        if (std::sscanf(line.c_str(), "pass %d %d", &x, &y) == 2) passes.push_back({x, y});
+    }
+    return passes;
+}
+
+// A debugger command that makes one input event on the emulator's display.
+std::string input(const Emulator& e, const std::string& event) {
+    return std::string("shell ") + VX_XINPUT + " " + e.display() + " " + event;
+}
+
+}  // namespace
+
+TEST(Emulator, AfterStartUpBothScreensShowWhatTheSimulationShows) {
+    std::string error;
+    vxtest::Image simulated;
+    ASSERT_TRUE(simulatedScreens(kSettledFrames, simulated, error)) << error;
+    const Screen simTop = topScreen(simulated), simBottom = bottomScreen(simulated);
+    ASSERT_GT(simBottom.lit.size(), 1000u) << "the simulation's console shows the start-up messages";
+
+    auto emulator = Emulator::start("", error);
+    ASSERT_TRUE(emulator) << error;
+    vxtest::Image shown;
+    const bool same = emulator->waitForScreens(
+        [&](const vxtest::Image& i) { return bottomScreen(i).lit == simBottom.lit && topScreen(i).lit == simTop.lit; },
+        120s, shown);
+    const Screen top = topScreen(shown), bottom = bottomScreen(shown);
+    EXPECT_TRUE(same) << "console, emulator against simulation: " << describeDifference(bottom, simBottom)
+                      << "\nsquare, emulator against simulation: " << describeDifference(top, simTop);
+
+    EXPECT_EQ(top.lit, squareAt(128, 64)) << "the red square at its start position";
+    // A 5-bit colour value c shows as c * 8: red 31, and the text's 0x7FEA.
+    EXPECT_EQ(top.colours, (std::set<std::array<uint8_t, 3>>{{248, 0, 0}}));
+    EXPECT_EQ(bottom.colours, (std::set<std::array<uint8_t, 3>>{{80, 248, 248}}));
+}
+
+// Each pass of the play loop draws the square once (vxDrawTank's arguments
+// are the tank's position); a held direction moves it one unit per pass.
+// The keys change while the main processor stands at a breakpoint.
+TEST(Emulator, RightThenUpMoveTheSquareOneUnitPerPass) {
+    std::string error;
+    auto emulator = Emulator::start("arm9", error);
+    ASSERT_TRUE(emulator) << error;
+
+    constexpr int kSteps = 6;
+    std::vector<std::string> commands = {
+        // Vertical blanks the dispatcher serves, up to the first square.
+        "set $vblanks = 0",
+        "break *vxIrqService",
+        "commands\nsilent\nif ($r0 & 1)\nset $vblanks = $vblanks + 1\nend\ncontinue\nend",
+        "break *vxDrawTank",
+        "continue",
+        "printf \"first square after %d vertical blanks\\n\", $vblanks",
+        "delete 1",
+        "printf \"pass %d %d\\n\", $r0, $r1",
+        input(*emulator, "key-down Right"),
+    };
+    for (int i = 0; i < kSteps; ++i) commands.insert(commands.end(), {"continue", "printf \"pass %d %d\\n\", $r0, $r1"});
+    commands.insert(commands.end(), {input(*emulator, "key-up Right"), input(*emulator, "key-down Up")});
+    for (int i = 0; i < kSteps; ++i) commands.insert(commands.end(), {"continue", "printf \"pass %d %d\\n\", $r0, $r1"});
+    commands.push_back(input(*emulator, "key-up Up"));
+
+    const auto r = emulator->debug(VX_DEVICE_ARM9_ELF, commands, 180s);
+    const auto passes = passesIn(r.out);
+    ASSERT_EQ(passes.size(), 1u + 2 * kSteps) << r.out << r.err;
+    std::smatch first;
+    if (std::regex_search(r.out, first, std::regex("first square after \\d+ vertical blanks")))
+        std::cout << first.str() << "\n";
+
+    EXPECT_EQ(passes[0].x, 128);
+    EXPECT_EQ(passes[0].y, 128);
+    for (int i = 1; i <= kSteps; ++i) {
+        EXPECT_EQ(passes[i].x, 128 + i) << "pass " << i << " with Right held";
+        EXPECT_EQ(passes[i].y, 128) << "pass " << i << " with Right held";
+    }
+    for (int i = 1; i <= kSteps; ++i) {
+        EXPECT_EQ(passes[kSteps + i].x, 128 + kSteps) << "pass " << i << " with Up held";
+        EXPECT_EQ(passes[kSteps + i].y, 128 + i) << "pass " << i << " with Up held";
+    }
+}
+
+// The co-processor copies the clock into the transfer region every frame:
+// year, month and day after the status byte, already converted from BCD.
+TEST(Emulator, TransferRegionClockHoldsTheHostDate) {
+    std::string error;
+    auto emulator = Emulator::start("arm7", error);
+    ASSERT_TRUE(emulator) << error;
+
+    const auto today = [] {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        return std::array<int, 3>{local.tm_year % 100, local.tm_mon + 1, local.tm_mday};
+    };
+    const auto before = today();
+    // Wifi_Update ends the vertical-blank handler, after the region's stores.
+    const auto r = emulator->debug(VX_DEVICE_ARM7_ELF,
+                                   {"break *'vxwifi7::Wifi_Update()'", "continue", "x/8ub 0x027FF016"}, 120s);
+    const auto after = today();
+
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(0x27ff016:\s+(\d+)\s+(\d+)\s+(\d+)\s+(\d+))")))
+        << r.out << r.err;
+    const std::array<int, 3> read = {std::stoi(m[2]), std::stoi(m[3]), std::stoi(m[4])};
+    EXPECT_TRUE(read == before || read == after)
+        << "clock in the transfer region: " << read[0] << "-" << read[1] << "-" << read[2] << ", host: " << before[0]
+        << "-" << before[1] << "-" << before[2];
+}
+
+// The pen on the lower screen, read over the serial bus by the co-processor:
+// the pen bit of the buttons word clears, and the position converted with
+// the firmware's calibration lands on the pixel touched.
+TEST(Emulator, PenOnTheLowerScreenReachesTheTransferRegion) {
+    std::string error;
+    auto emulator = Emulator::start("arm7", error);
+    ASSERT_TRUE(emulator) << error;
+    constexpr int kColumn = 100, kRow = 96;
+    const auto r = emulator->debug(
+        VX_DEVICE_ARM7_ELF,
+        {"break *'vxwifi7::Wifi_Update()'", "continue", "printf \"up %d\\n\", *(unsigned short*)0x027FF014",
+         input(*emulator, "pointer-down " + std::to_string(kColumn) + " " + std::to_string(kScreenHeight + kRow)),
+         // The emulator takes the pointer between frames.
+         "continue", "continue", "continue",
+         "printf \"down %d %d %d %d %d\\n\", *(unsigned short*)0x027FF014, *(short*)0x027FF000, *(short*)0x027FF002, "
+         "*(short*)0x027FF004, *(short*)0x027FF006",
+         input(*emulator, "pointer-up")},
+        120s);
+    int upButtons = -1, buttons = -1, x = 0, y = 0, px = -1, py = -1;
+    std::istringstream out(r.out);
+    for (std::string line; std::getline(out, line);) {
+        std::sscanf(line.c_str(), "up %d", &upButtons);
+        std::sscanf(line.c_str(), "down %d %d %d %d %d", &buttons, &x, &y, &px, &py);
+    }
+    ASSERT_GE(buttons, 0) << r.out << r.err;
+    std::cout << "pen: raw " << x << "," << y << " pixels " << px << "," << py << "\n";
+    EXPECT_EQ(upButtons & kPenUp, kPenUp) << "pen up before the touch";
+    EXPECT_EQ(buttons & kPenUp, 0) << "pen down while touching";
+    EXPECT_GT(x, 0);
+    EXPECT_GT(y, 0);
+    EXPECT_NEAR(px, kColumn, 2);
+    EXPECT_NEAR(py, kRow, 2);
+}
