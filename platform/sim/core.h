@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <queue>
 #include <semaphore>
 #include <string>
@@ -180,6 +181,7 @@ struct Machine::Impl {
     uint64_t clockBaseCycle = 0;
 
     Console console;
+    std::unique_ptr<wifi::Wireless> wireless;
 
     // --- scheduler (machine.cpp)
     uint64_t timeOf(Cpu c) const { return inEvent ? eventNow : cpu(c).time; }

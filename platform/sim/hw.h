@@ -15,6 +15,10 @@
 
 #include "machine.h"
 
+namespace vxsim::wifi {
+struct Wireless;
+}
+
 namespace vxsim::hw {
 
 // The processor whose program is running now.
@@ -54,9 +58,6 @@ using EventId = uint64_t;
 EventId schedule(uint64_t when, std::function<void()> action);
 void cancel(EventId id);
 
-// Calls `poll` every `intervalCycles` of virtual time (host network polling).
-void addPoller(uint64_t intervalCycles, std::function<void()> poll);
-
 // The trace. `cpu` defaults to the running processor.
 void trace(const std::string& kind, const std::string& text);
 void traceFor(Cpu cpu, const std::string& kind, const std::string& text);
@@ -75,6 +76,9 @@ const MachineConfig& config();
 
 // The loaded program of a processor (for the allocation hooks).
 const ProgramImage& program(Cpu cpu);
+
+// The machine's wireless state: both halves of the library and the radio.
+wifi::Wireless& wireless();
 
 }  // namespace vxsim::hw
 

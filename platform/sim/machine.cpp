@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "core.h"
+#include "wifi_state.h"
 
 namespace vxsim {
 
@@ -79,7 +80,7 @@ Machine::Impl& callerMachine(const char* what) {
 
 // ------------------------------------------------------------------ Impl
 
-Machine::Impl::Impl(const MachineConfig& cfg) : config(cfg) {
+Machine::Impl::Impl(const MachineConfig& cfg) : config(cfg), wireless(std::make_unique<wifi::Wireless>()) {
     if (!config.tracePath.empty()) {
         traceFile = std::fopen(config.tracePath.c_str(), "w");
         if (!traceFile) hw::fatal("cannot write the trace file " + config.tracePath);
@@ -89,6 +90,7 @@ Machine::Impl::Impl(const MachineConfig& cfg) : config(cfg) {
 }
 
 Machine::Impl::~Impl() {
+    wireless.reset();
     if (traceFile) std::fclose(traceFile);
     unmapMemory();
 }
@@ -326,25 +328,6 @@ EventId schedule(uint64_t when, std::function<void()> action) {
 
 void cancel(EventId id) { gMachine->cancelEvent(id); }
 
-void addPoller(uint64_t intervalCycles, std::function<void()> poll) {
-    if (intervalCycles == 0) fatal("addPoller with a zero interval");
-    struct Poller {
-        uint64_t interval;
-        std::function<void()> fn;
-        void arm(uint64_t when) {
-            gMachine->scheduleAt(when, [this] {
-                fn();
-                arm(now() + interval);
-            });
-        }
-    };
-    // Lives as long as the machine's schedule refers to it; a poller is for good.
-    auto* p = new Poller{intervalCycles, std::move(poll)};
-    static std::vector<std::unique_ptr<Poller>> pollers;
-    pollers.emplace_back(p);
-    p->arm(now() + intervalCycles);
-}
-
 void trace(const std::string& kind, const std::string& text) { gMachine->addTrace(gMachine->cur, kind, text); }
 
 void traceFor(Cpu cpu, const std::string& kind, const std::string& text) { gMachine->addTrace(cpu, kind, text); }
@@ -365,6 +348,8 @@ void fatal(const std::string& message) {
 const MachineConfig& config() { return gMachine->config; }
 
 const ProgramImage& program(Cpu cpu) { return gMachine->cpu(cpu).program; }
+
+wifi::Wireless& wireless() { return *gMachine->wireless; }
 
 }  // namespace hw
 

@@ -8,8 +8,7 @@
 #include <string>
 
 #include "hw.h"
-#include "wifi_radio.h"
-#include "wifi_shared.h"
+#include "wifi_state.h"
 
 namespace vxsim::wifi {
 
@@ -43,24 +42,9 @@ constexpr uint64_t kAssocCycles = ms(120);
 constexpr uint64_t kDhcpCycles = ms(400);
 constexpr uint64_t kGiveUpCycles = ms(3000);
 
-enum class Phase { Idle, Scanning, Authenticating, Associating, Dhcp, Done };
+CoHalf& co() { return hw::wireless().co; }
 
-struct CoHalf {
-    SharedBlock* block = nullptr;
-    WifiSyncHandler sync = nullptr;
-    uint32_t requestSeen = 0;
-    Phase phase = Phase::Idle;
-    uint32_t status = kAssocDisconnected;
-    uint64_t searchStart = 0;
-    uint32_t timerTag = 0;  // only the latest timer counts
-    bool needRing = false;
-    bool busy = false;
-};
-
-CoHalf& co() {
-    static CoHalf half;
-    return half;
-}
+Radio& radio() { return hw::wireless().radio; }
 
 void onCo(const char* what) {
     if (hw::currentCpu() != Cpu::Co) {
@@ -87,7 +71,7 @@ void setStatus(uint32_t status) {
 void startPhase(Phase phase, uint64_t cycles) {
     CoHalf& c = co();
     c.phase = phase;
-    wifiradio::startTimer(cycles, ++c.timerTag);
+    radio().startTimer(cycles, ++c.timerTag);
 }
 
 void beginAssociation() {
@@ -146,14 +130,14 @@ void transmitPending() {
         const TxSlot& slot = b.tx[b.txDone % kTxSlots];
         if (slot.op == kTxSend) {
             if (c.status == kAssocAssociated && slot.length <= static_cast<uint32_t>(kMaxDatagram)) {
-                wifiradio::transmit(slot.socket, slot.address, slot.port,
+                radio().transmit(slot.socket, slot.address, slot.port,
                                     reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(slot.buffer)),
                                     slot.length);
             } else {
                 hw::trace("net-drop", "datagram of socket " + std::to_string(slot.socket) + " not sent: not associated");
             }
         } else if (slot.op == kTxClose) {
-            wifiradio::close(slot.socket);
+            radio().close(slot.socket);
         }
         ++b.txDone;
         c.needRing = true;  // main frees the sent buffer
@@ -163,8 +147,8 @@ void transmitPending() {
 void collectReceived() {
     CoHalf& c = co();
     SharedBlock& b = *c.block;
-    wifiradio::Datagram d;
-    while (b.rxHead - b.rxTail < static_cast<uint32_t>(kRxSlots) && wifiradio::takeDatagram(d)) {
+    Datagram d;
+    while (b.rxHead - b.rxTail < static_cast<uint32_t>(kRxSlots) && radio().takeDatagram(d)) {
         RxSlot& slot = b.rx[b.rxHead % kRxSlots];
         slot.socket = d.socket;
         slot.address = d.address;
@@ -197,7 +181,7 @@ void service() {
             beginAssociation();
         }
         uint32_t tag = 0;
-        while (wifiradio::takeTimer(tag)) {
+        while (radio().takeTimer(tag)) {
             timerExpired(tag);
         }
         transmitPending();
@@ -240,7 +224,7 @@ void Wifi_Init(u32 wifiData) {
         hw::trace("wifi", std::string("Wifi_Init: ") + text + " designates no wireless block; the link stays down");
         return;
     }
-    wifiradio::reset();
+    radio().reset();
     c.block->coState = kCoAttached;
     hw::trace("wifi", "co-processor half attached");
     service();

@@ -9,12 +9,10 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <string>
 
 #include "hw.h"
-#include "wifi_radio.h"
-#include "wifi_shared.h"
+#include "wifi_state.h"
 
 namespace vxsim::wifi {
 namespace {
@@ -25,35 +23,7 @@ constexpr uint32_t kStatusCycles = 16;
 // stack would.
 constexpr size_t kMaxQueuedPerSocket = 64;
 
-struct Queued {
-    void* buffer = nullptr;
-    int length = 0;
-    uint32_t address = 0;  // network order
-    uint16_t port = 0;     // network order
-};
-
-struct Socket {
-    bool open = false;
-    std::deque<Queued> queue;
-};
-
-struct MainHalf {
-    SharedBlock* block = nullptr;
-    WifiSyncHandler sync = nullptr;
-    bool ready = false;
-    int checkInitTraced = -1;
-    uint32_t request = 0;
-    uint32_t status = kAssocDisconnected;
-    int statusTraced = -1;
-    uint32_t txFreed = 0;  // slots whose buffers went back to the program
-    Socket sockets[kMaxSockets];
-    bool busy = false;
-};
-
-MainHalf& half() {
-    static MainHalf instance;
-    return instance;
-}
+MainHalf& half() { return hw::wireless().main; }
 
 void onMain(const char* what) {
     if (hw::currentCpu() != Cpu::Main) {
@@ -191,8 +161,9 @@ u32 Wifi_Init(int initflags) {
         dropQueue(s);
         s.open = false;
     }
-    if (h.block != nullptr) {
-        // Buffers still with the co half of the previous start.
+    // Buffers still with the co half of the previous start (never more than
+    // the ring holds, whatever the program did to the block meanwhile).
+    if (h.block != nullptr && h.block->txHead - h.txFreed <= static_cast<uint32_t>(kTxSlots)) {
         for (uint32_t i = h.txFreed; i != h.block->txHead; ++i) {
             giveBack(reinterpret_cast<void*>(static_cast<uintptr_t>(h.block->tx[i % kTxSlots].buffer)));
         }
@@ -482,7 +453,7 @@ int recvfrom(int s, void* data, int recvlength, int flags, struct sockaddr* addr
             waitTraced = true;
             hw::trace("call", call + " waiting");
         }
-        hw::haltForNetwork(wifiradio::hostFd(s));
+        hw::haltForNetwork(hw::wireless().radio.hostFd(s));
     }
 }
 

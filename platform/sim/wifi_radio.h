@@ -13,9 +13,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <map>
 #include <vector>
 
-namespace vxsim::wifiradio {
+#include "hw.h"
+
+namespace vxsim::wifi {
 
 struct Datagram {
     int socket = -1;
@@ -24,31 +28,52 @@ struct Datagram {
     std::vector<uint8_t> data;
 };
 
-// Powers the chip up afresh for a newly attached co-processor half: host
-// sockets closed, queues emptied, polling of the host started.
-void reset();
+class Radio {
+public:
+    Radio() = default;
+    ~Radio();
+    Radio(const Radio&) = delete;
+    Radio& operator=(const Radio&) = delete;
 
-// Sends `length` bytes from handheld socket `socket` to address:port (network
-// order). Returns false when the host refused it; the datagram is then lost,
-// as on air.
-bool transmit(int socket, uint32_t address, uint16_t port, const uint8_t* data, size_t length);
+    // Powers the chip up afresh for a newly attached co-processor half: host
+    // sockets closed, queues emptied, pending timers dropped, polling of the
+    // host started.
+    void reset();
 
-// Releases the host socket behind a handheld socket (if any).
-void close(int socket);
+    // Sends `length` bytes from handheld socket `socket` to address:port
+    // (network order). Returns false when the host refused it; the datagram
+    // is then lost, as on air.
+    bool transmit(int socket, uint32_t address, uint16_t port, const uint8_t* data, size_t length);
 
-// Host descriptor behind a handheld socket, or -1 before its first send.
-int hostFd(int socket);
+    // Releases the host socket behind a handheld socket (if any).
+    void close(int socket);
 
-// The oldest datagram not yet taken by the co-processor.
-bool takeDatagram(Datagram& out);
-// Puts a datagram back at the front when the co-processor had no room for it.
-void returnDatagram(Datagram&& datagram);
+    // Host descriptor behind a handheld socket, or -1 before its first send.
+    int hostFd(int socket) const;
 
-// A chip timer: after `delayCycles`, `tag` becomes pending and IRQ_WIFI is
-// raised on the co-processor.
-void startTimer(uint64_t delayCycles, uint32_t tag);
-bool takeTimer(uint32_t& tag);
+    // The oldest datagram not yet taken by the co-processor.
+    bool takeDatagram(Datagram& out);
 
-}  // namespace vxsim::wifiradio
+    // A chip timer: after `delayCycles`, `tag` becomes pending and IRQ_WIFI is
+    // raised on the co-processor.
+    void startTimer(uint64_t delayCycles, uint32_t tag);
+    bool takeTimer(uint32_t& tag);
+
+private:
+    void armPoll(uint64_t when);
+    void pollHost();
+    int openHostSocket(int socket);
+    void closeAll();
+
+    std::map<int, int> fds_;  // handheld socket -> host descriptor
+    std::deque<Datagram> received_;
+    std::deque<uint32_t> timers_;
+    hw::EventId poller_ = 0;
+    std::map<uint64_t, hw::EventId> timerEvents_;  // started and not yet expired
+    uint64_t nextTimer_ = 0;
+    std::vector<uint8_t> buffer_ = std::vector<uint8_t>(65536);
+};
+
+}  // namespace vxsim::wifi
 
 #endif

@@ -14,6 +14,7 @@ namespace {
 
 constexpr uint32_t kFramebuffer = 0x06800000;
 constexpr uint32_t kTransferRegion = 0x027FF000;
+constexpr uint32_t kMainMemory = 0x02000000, kMainMemorySize = 4u << 20;
 constexpr int kRowsDrawn = 193;
 
 }  // namespace
@@ -223,7 +224,16 @@ std::unique_ptr<Session> Session::start(const Options& options, std::string& err
     vxsim::MachineConfig config = options.config;
     config.forwards.push_back(vxsim::PortForward{80, 0x7F000001, s->registrar->port()});
     if (options.stateForward) config.forwards.push_back(vxsim::PortForward{9780, 0x7F000001, s->states->port()});
-    s->handheld = std::make_unique<Handheld>(config, realProgram(Cpu::Main), realProgram(Cpu::Co));
+    s->handheld = std::make_unique<Handheld>(config, realProgram(Cpu::Main), realProgram(Cpu::Co), false);
+    if (options.memoryFill) {
+        auto* ram = static_cast<uint8_t*>(vxsim::hw::deviceMemory(kMainMemory));
+        if (!ram) {
+            error = "main memory is not mapped at 0x02000000";
+            return nullptr;
+        }
+        std::memset(ram, *options.memoryFill, kMainMemorySize);
+    }
+    s->handheld->machine.powerOn();
     return s;
 }
 

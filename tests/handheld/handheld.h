@@ -96,6 +96,9 @@ struct Session {
         std::string ackFromAddress;  // answer from another address
         bool stateForward = true;    // no forward: states go where the ACK says
         vxsim::MachineConfig config;
+        // Main memory holds this byte everywhere at power-on, as leftovers of
+        // an earlier run would.
+        std::optional<uint8_t> memoryFill;
     };
     static std::unique_ptr<Session> start(const Options& options, std::string& error);
 

@@ -101,6 +101,22 @@ TEST(Session, EachPressOfARegistersOnceHoweverLongItIsHeld) {
     }
 }
 
+// Each machine has its own wireless halves and radio: a second one in the
+// same process starts afresh, whatever the first left behind in the process
+// and whatever its own memory holds at power-on.
+TEST(Session, MachinesOneAfterTheOtherEachRegisterAndSendStates) {
+    for (int32_t id : {21, 22}) {
+        SCOPED_TRACE(id);
+        Session::Options o;
+        o.ack = idBytes(id);
+        o.memoryFill = 0xA5;
+        auto s = startPlaying(o);
+        ASSERT_TRUE(s);
+        s->hold(kRight, 2);
+        EXPECT_EQ(s->records(), (std::vector<State>{{129, 128, id}, {130, 128, id}}));
+    }
+}
+
 TEST(Session, WithoutAnAckTheIdentifierStaysZeroAndPlayGoesOn) {
     vxsim::MachineConfig config;
     config.storedSettings = false;
