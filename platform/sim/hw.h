@@ -11,9 +11,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "machine.h"
+#include "scheduler.h"
 
 namespace vxsim::wifi {
 struct Wireless;
@@ -23,6 +25,14 @@ namespace vxsim::hw {
 
 // The processor whose program is running now.
 Cpu currentCpu();
+
+// What one library call costs the processor, in bus cycles.
+constexpr uint32_t kCallCost = 24;
+
+// Where every library stand-in begins: ends the run when `name` is called on
+// a processor other than `only`, charges `cost` (a call boundary, as in
+// charge()) and ends any spin of the caller.
+void enterCall(const char* name, std::optional<Cpu> only = std::nullopt, uint32_t cost = kCallCost);
 
 // Virtual time of the running processor, in bus cycles since power-on.
 uint64_t now();
@@ -54,7 +64,7 @@ void requestIrq(Cpu cpu, uint32_t mask);
 // Scheduler. Events run at a call boundary once every processor has reached
 // `when`; they run on whichever processor thread is current, must not block,
 // and may call requestIrq/schedule. Returns an id for cancel().
-using EventId = uint64_t;
+using vxsim::EventId;
 EventId schedule(uint64_t when, std::function<void()> action);
 void cancel(EventId id);
 

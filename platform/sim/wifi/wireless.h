@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <deque>
 
-#include "wifi_radio.h"
-#include "wifi_shared.h"
+#include "radio.h"
+#include "shared_block.h"
 
 namespace vxsim::wifi {
 

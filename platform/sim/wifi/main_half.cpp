@@ -12,7 +12,7 @@
 #include <string>
 
 #include "hw.h"
-#include "wifi_state.h"
+#include "wireless.h"
 
 namespace vxsim::wifi {
 namespace {

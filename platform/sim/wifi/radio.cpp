@@ -1,5 +1,5 @@
 // The simulated radio on real host UDP sockets.
-#include "wifi_radio.h"
+#include "radio.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -13,7 +13,7 @@
 #include <string>
 
 #include "hw.h"
-#include "wifi_shared.h"
+#include "shared_block.h"
 
 namespace vxsim::wifi {
 namespace {
