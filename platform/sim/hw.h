@@ -9,6 +9,7 @@
 #ifndef VXSIM_HW_H
 #define VXSIM_HW_H
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -49,9 +50,15 @@ void halt();
 
 // Like halt(), but declares that only the host network can bring what the
 // program waits for: while every processor is halted and one of them waits
-// this way, virtual time runs no faster than the wall clock, and readiness of
-// `hostFd` (if >= 0) is polled meanwhile.
-void haltForNetwork(int hostFd);
+// this way, virtual time runs no faster than the wall clock, and the wall
+// time passes in the host-wait hook.
+void haltForNetwork();
+
+// How the machine spends wall time while it waits for the host network:
+// `wait` returns at the deadline or earlier, once there is something to
+// read. Without a hook the machine sleeps. The radio installs one.
+using HostWait = std::function<void(std::chrono::steady_clock::time_point deadline)>;
+void setHostWait(HostWait wait);
 
 // A program spun on a value that has not changed: skip the running processor
 // ahead to `until` or the next scheduled event, whichever comes first, as if
@@ -62,11 +69,14 @@ void idleUntil(uint64_t until);
 void requestIrq(Cpu cpu, uint32_t mask);
 
 // Scheduler. Events run at a call boundary once every processor has reached
-// `when`; they run on whichever processor thread is current, must not block,
-// and may call requestIrq/schedule. Returns an id for cancel().
+// `when`, with now() == when; they run on whichever processor thread is
+// current, must not block, and may call requestIrq/schedule. Returns an id
+// for cancel().
 using vxsim::EventId;
 EventId schedule(uint64_t when, std::function<void()> action);
 void cancel(EventId id);
+// `action` at `first`, then every `period` cycles, for as long as the handle lives.
+PeriodicEvent every(uint64_t first, uint64_t period, std::function<void()> action);
 
 // The trace. `cpu` defaults to the running processor.
 void trace(const std::string& kind, const std::string& text);

@@ -1,6 +1,5 @@
 // The machine: processor threads, the scheduler that hands the one baton
 // between them, the event heap, interrupts, the trace and the host API.
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -189,7 +188,7 @@ void Machine::Impl::takeInterrupts() {
     }
 }
 
-void Machine::Impl::haltCurrent(bool network, int fd) {
+void Machine::Impl::haltCurrent(bool network) {
     Cpu me = cur;
     Processor& s = cpu(me);
     s.lastValid = false;
@@ -200,10 +199,8 @@ void Machine::Impl::haltCurrent(bool network, int fd) {
     }
     s.run = RunState::Halted;
     s.netWait = network;
-    s.netFd = fd;
     decide(idx(me));
     s.netWait = false;
-    s.netFd = -1;
     takeInterrupts();
 }
 
@@ -231,7 +228,7 @@ void Machine::Impl::requestIrq(Cpu c, uint32_t mask) {
 
 // Real-time mode keeps virtual time on the wall clock, anchored once and
 // re-anchored only after falling far behind (so short stalls are caught up).
-void Machine::Impl::waitWall(uint64_t fromCycle, uint64_t toCycle, bool pollNet) {
+void Machine::Impl::waitWall(uint64_t fromCycle, uint64_t toCycle, bool forNetwork) {
     using namespace std::chrono;
     auto wallNow = steady_clock::now();
     steady_clock::time_point deadline;
@@ -247,18 +244,9 @@ void Machine::Impl::waitWall(uint64_t fromCycle, uint64_t toCycle, bool pollNet)
         deadline = wallNow + nanoseconds((toCycle - fromCycle) * 1000000000ull / kBusHz);
     }
     if (deadline <= wallNow) return;
-    if (pollNet) {
-        pollfd fds[2];
-        nfds_t n = 0;
-        for (const Processor& c : cpus) {
-            if (c.run == RunState::Halted && c.netWait && c.netFd >= 0) fds[n++] = pollfd{c.netFd, POLLIN, 0};
-        }
-        auto left = duration_cast<nanoseconds>(deadline - wallNow).count();
-        timespec ts{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
-        if (n > 0) {
-            ppoll(fds, n, &ts, nullptr);
-            return;
-        }
+    if (forNetwork && hostWait) {
+        hostWait(deadline);
+        return;
     }
     std::this_thread::sleep_until(deadline);
 }
@@ -299,9 +287,11 @@ void enterCall(const char* name, std::optional<Cpu> only, uint32_t cost) {
     m.cpu(m.cur).lastValid = false;
 }
 
-void halt() { callerMachine("halt").haltCurrent(false, -1); }
+void halt() { callerMachine("halt").haltCurrent(false); }
 
-void haltForNetwork(int hostFd) { callerMachine("haltForNetwork").haltCurrent(true, hostFd); }
+void haltForNetwork() { callerMachine("haltForNetwork").haltCurrent(true); }
+
+void setHostWait(HostWait wait) { gMachine->hostWait = std::move(wait); }
 
 void idleUntil(uint64_t until) { callerMachine("idleUntil").idle(until); }
 
@@ -310,6 +300,10 @@ void requestIrq(Cpu cpu, uint32_t mask) { gMachine->requestIrq(cpu, mask); }
 EventId schedule(uint64_t when, std::function<void()> action) { return gMachine->sched.at(when, std::move(action)); }
 
 void cancel(EventId id) { gMachine->sched.cancel(id); }
+
+PeriodicEvent every(uint64_t first, uint64_t period, std::function<void()> action) {
+    return gMachine->sched.every(first, period, std::move(action));
+}
 
 void trace(const std::string& kind, const std::string& text) { gMachine->trace(gMachine->cur, kind, text); }
 
@@ -367,15 +361,8 @@ void Machine::powerOn() {
     });
     if (m.config.realtime) {
         // Pacing points a millisecond apart keep both processors near the wall clock.
-        struct Pacer {
-            static void arm(uint64_t when) {
-                gMachine->sched.at(when, [when] {
-                    gMachine->waitWall(when, when, false);
-                    arm(when + kBusHz / 1000);
-                });
-            }
-        };
-        Pacer::arm(kBusHz / 1000);
+        constexpr uint64_t kMillisecond = kBusHz / 1000;
+        m.pacer = m.sched.every(kMillisecond, kMillisecond, [&m] { m.waitWall(m.sched.eventTime(), m.sched.eventTime(), false); });
     }
     m.cur = m.cpu(Cpu::Main).program.entry ? Cpu::Main : Cpu::Co;
     for (int i = 0; i < 2; ++i) {

@@ -47,8 +47,7 @@ struct Processor {
     RunState run = RunState::Absent;
     uint64_t time = 0;
     bool started = false;
-    bool netWait = false;
-    int netFd = -1;
+    bool netWait = false;  // halted for the host network
 
     // Spin detection: the previous register read.
     bool lastValid = false;
@@ -82,7 +81,9 @@ struct Machine::Impl final : Board {
     bool stop = false;
     uint64_t frames = 0, targetFrames = 0;
 
-    // Wall-clock pacing.
+    // Wall-clock pacing, and how wall time passes while waiting for the network.
+    PeriodicEvent pacer;
+    hw::HostWait hostWait;
     bool wallAnchored = false;
     std::chrono::steady_clock::time_point wallBase;
     uint64_t wallBaseCycle = 0;
@@ -122,9 +123,9 @@ struct Machine::Impl final : Board {
     void boundary();                 // slow path of charge(): events, hand-over, interrupts
     void decide(int self);           // returns when `self` is to run its program
     void handOff(int self, int to);  // gives the baton away and waits for it back
-    void waitWall(uint64_t fromCycle, uint64_t toCycle, bool pollNet);
+    void waitWall(uint64_t fromCycle, uint64_t toCycle, bool forNetwork);
     void takeInterrupts();
-    void haltCurrent(bool network, int fd);
+    void haltCurrent(bool network);
     void idle(uint64_t until);
     void recomputeLimit();
 };

@@ -123,7 +123,7 @@ TEST(WifiHandshakeDeathTest, MainHalfOnCoProcessorIsFatal) {
             Handheld h;
             h.machine.runFrames(10);
         },
-        "Wifi_Init.*main processor");
+        "vx-handheld: Wifi_Init\\(\\) belongs to arm9 but arm7 called it");
 }
 
 TEST(WifiHandshakeDeathTest, CoHalfOnMainProcessorIsFatal) {
@@ -134,7 +134,7 @@ TEST(WifiHandshakeDeathTest, CoHalfOnMainProcessorIsFatal) {
             Handheld h;
             h.machine.runFrames(10);
         },
-        "Wifi_Update.*co-processor");
+        "vx-handheld: Wifi_Update\\(\\) belongs to arm7 but arm9 called it");
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ void swiWaitForVBlank(void) {
     Interrupts::State& s = m.interrupts.of(m.cur);
     s.served &= ~static_cast<uint32_t>(IRQ_VBLANK);
     for (;;) {
-        m.haltCurrent(false, -1);
+        m.haltCurrent(false);
         if (s.served & IRQ_VBLANK) return;
         // Requested but not taken (master enable off, or inside a handler):
         // the wait keeps waking and sleeping, as on the device.

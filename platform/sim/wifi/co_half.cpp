@@ -31,8 +31,6 @@ SharedBlock* attachBlock(uint32_t address) {
 
 namespace {
 
-constexpr uint32_t kCallCycles = 40;
-
 constexpr uint64_t ms(uint64_t milliseconds) { return kBusHz * milliseconds / 1000; }
 // One sweep of the channels, then the exchanges of joining. A world without
 // the stored access point is searched for this long before giving up.
@@ -45,13 +43,6 @@ constexpr uint64_t kGiveUpCycles = ms(3000);
 CoHalf& co() { return hw::wireless().co; }
 
 Radio& radio() { return hw::wireless().radio; }
-
-void onCo(const char* what) {
-    if (hw::currentCpu() != Cpu::Co) {
-        hw::fatal(std::string(what) + " belongs to the co-processor's wireless half but was called on " +
-                  cpuName(hw::currentCpu()));
-    }
-}
 
 const char* statusName(uint32_t status) {
     static const char* const names[] = {"disconnected", "searching",  "authenticating", "associating",
@@ -208,11 +199,10 @@ using namespace vxsim;
 using namespace vxsim::wifi;
 
 void Wifi_Init(u32 wifiData) {
-    onCo("Wifi_Init");
+    hw::enterCall("Wifi_Init", Cpu::Co);
     char text[40];
     std::snprintf(text, sizeof text, "Wifi_Init(0x%08x)", static_cast<unsigned>(wifiData));
     hw::trace("call", text);
-    hw::charge(kCallCycles);
     CoHalf& c = co();
     c.block = attachBlock(wifiData);
     c.requestSeen = 0;
@@ -231,17 +221,15 @@ void Wifi_Init(u32 wifiData) {
 }
 
 void Wifi_SetSyncHandler(WifiSyncHandler handler) {
-    onCo("Wifi_SetSyncHandler");
+    hw::enterCall("Wifi_SetSyncHandler", Cpu::Co);
     hw::trace("call", handler ? "Wifi_SetSyncHandler(handler)" : "Wifi_SetSyncHandler(null)");
-    hw::charge(kCallCycles);
     co().sync = handler;
     service();
 }
 
 void Wifi_Sync(void) {
-    onCo("Wifi_Sync");
+    hw::enterCall("Wifi_Sync", Cpu::Co);
     hw::trace("call", "Wifi_Sync()");
-    hw::charge(kCallCycles);
     CoHalf& c = co();
     if (c.block == nullptr) {
         return;
@@ -257,15 +245,13 @@ void Wifi_Sync(void) {
 }
 
 void Wifi_Interrupt(void) {
-    onCo("Wifi_Interrupt");
+    hw::enterCall("Wifi_Interrupt", Cpu::Co);
     hw::trace("call", "Wifi_Interrupt()");
-    hw::charge(kCallCycles);
     service();
 }
 
 void Wifi_Update(void) {
-    onCo("Wifi_Update");
-    hw::charge(kCallCycles);
+    hw::enterCall("Wifi_Update", Cpu::Co);
     service();
 }
 

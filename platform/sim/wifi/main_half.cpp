@@ -17,20 +17,13 @@
 namespace vxsim::wifi {
 namespace {
 
-constexpr uint32_t kCallCycles = 40;
-constexpr uint32_t kStatusCycles = 16;
+// Asking for the status reads a word or two of the block: cheaper than a call.
+constexpr uint32_t kStatusCost = 16;
 // Datagrams a socket holds before further arrivals are dropped, as a UDP
 // stack would.
 constexpr size_t kMaxQueuedPerSocket = 64;
 
 MainHalf& half() { return hw::wireless().main; }
-
-void onMain(const char* what) {
-    if (hw::currentCpu() != Cpu::Main) {
-        hw::fatal(std::string(what) + " belongs to the main processor's wireless half but was called on " +
-                  cpuName(hw::currentCpu()));
-    }
-}
 
 std::string endpoint(uint32_t addressNet, uint16_t portNet) {
     const auto* a = reinterpret_cast<const uint8_t*>(&addressNet);
@@ -135,6 +128,16 @@ void dropQueue(Socket& socket) {
     socket.queue.clear();
 }
 
+// Why socket `s` cannot carry a datagram now (after taking in what the co
+// half has done), or null when it can.
+const char* cannotCarry(int s) {
+    if (!validSocket(s)) {
+        return "bad handle";
+    }
+    service();
+    return half().status == kAssocAssociated ? nullptr : "not associated";
+}
+
 int failCall(const std::string& call, const char* why) {
     hw::trace("call", call + "=-1 (" + why + ")");
     return -1;
@@ -148,9 +151,8 @@ using namespace vxsim;
 using namespace vxsim::wifi;
 
 u32 Wifi_Init(int initflags) {
-    onMain("Wifi_Init");
+    hw::enterCall("Wifi_Init", Cpu::Main);
     hw::trace("call", "Wifi_Init(" + std::to_string(initflags) + ")");
-    hw::charge(kCallCycles);
     auto* first = static_cast<uint8_t*>(hw::deviceMemory(kBlockAddress));
     auto* last = static_cast<uint8_t*>(hw::deviceMemory(kBlockAddress + sizeof(SharedBlock) - 1));
     if (first == nullptr || last != first + sizeof(SharedBlock) - 1) {
@@ -182,8 +184,7 @@ u32 Wifi_Init(int initflags) {
 }
 
 int Wifi_CheckInit(void) {
-    onMain("Wifi_CheckInit");
-    hw::charge(kCallCycles);
+    hw::enterCall("Wifi_CheckInit", Cpu::Main);
     MainHalf& h = half();
     int result = h.ready ? 1 : 0;
     if (result != h.checkInitTraced) {
@@ -194,16 +195,14 @@ int Wifi_CheckInit(void) {
 }
 
 void Wifi_SetSyncHandler(WifiSyncHandler handler) {
-    onMain("Wifi_SetSyncHandler");
+    hw::enterCall("Wifi_SetSyncHandler", Cpu::Main);
     hw::trace("call", handler ? "Wifi_SetSyncHandler(handler)" : "Wifi_SetSyncHandler(null)");
-    hw::charge(kCallCycles);
     half().sync = handler;
 }
 
 void Wifi_Sync(void) {
-    onMain("Wifi_Sync");
+    hw::enterCall("Wifi_Sync", Cpu::Main);
     hw::trace("call", "Wifi_Sync()");
-    hw::charge(kCallCycles);
     MainHalf& h = half();
     if (h.block == nullptr) {
         return;
@@ -218,17 +217,15 @@ void Wifi_Sync(void) {
 }
 
 void Wifi_Timer(int num_ms) {
-    onMain("Wifi_Timer");
+    hw::enterCall("Wifi_Timer", Cpu::Main);
     hw::trace("call", "Wifi_Timer(" + std::to_string(num_ms) + ")");
-    hw::charge(kCallCycles);
     // A doorbell may have been lost; the data path goes on regardless.
     service();
 }
 
 void Wifi_AutoConnect(void) {
-    onMain("Wifi_AutoConnect");
+    hw::enterCall("Wifi_AutoConnect", Cpu::Main);
     hw::trace("call", "Wifi_AutoConnect()");
-    hw::charge(kCallCycles);
     MainHalf& h = half();
     if (h.block == nullptr) {
         hw::trace("wifi", "Wifi_AutoConnect: the library is not initialised");
@@ -241,8 +238,7 @@ void Wifi_AutoConnect(void) {
 }
 
 int Wifi_AssocStatus(void) {
-    onMain("Wifi_AssocStatus");
-    hw::charge(kStatusCycles);
+    hw::enterCall("Wifi_AssocStatus", Cpu::Main, kStatusCost);
     MainHalf& h = half();
     uint32_t before = h.status;
     refreshStatus();
@@ -309,8 +305,7 @@ unsigned long inet_addr(const char* text) {
 }
 
 int socket(int domain, int type, int protocol) {
-    onMain("socket");
-    hw::charge(kCallCycles);
+    hw::enterCall("socket", Cpu::Main);
     std::string call = "socket(" + std::to_string(domain) + ", " + std::to_string(type) + ", " +
                        std::to_string(protocol) + ")";
     if (domain != AF_INET || type != SOCK_DGRAM || (protocol != 0 && protocol != IPPROTO_UDP)) {
@@ -328,8 +323,7 @@ int socket(int domain, int type, int protocol) {
 }
 
 int closesocket(int s) {
-    onMain("closesocket");
-    hw::charge(kCallCycles);
+    hw::enterCall("closesocket", Cpu::Main);
     std::string call = "closesocket(" + std::to_string(s) + ")";
     if (!validSocket(s)) {
         return failCall(call, "bad handle");
@@ -353,22 +347,17 @@ int closesocket(int s) {
 
 int sendto(int s, const void* data, int sendlength, int flags, const struct sockaddr* addr, int addrlen) {
     (void)flags;
-    onMain("sendto");
-    hw::charge(kCallCycles);
+    hw::enterCall("sendto", Cpu::Main);
     std::string call = "sendto(" + std::to_string(s) + ", " + std::to_string(sendlength) + " bytes";
     const auto* to = reinterpret_cast<const sockaddr_in*>(addr);
     if (addr != nullptr && addrlen >= static_cast<int>(sizeof(sockaddr_in))) {
         call += ", " + endpoint(to->sin_addr.s_addr, to->sin_port);
     }
     call += ")";
+    if (const char* why = cannotCarry(s)) {
+        return failCall(call, why);
+    }
     MainHalf& h = half();
-    if (!validSocket(s)) {
-        return failCall(call, "bad handle");
-    }
-    service();
-    if (h.status != kAssocAssociated) {
-        return failCall(call, "not associated");
-    }
     if (addr == nullptr || addrlen < static_cast<int>(sizeof(sockaddr_in)) || to->sin_family != AF_INET) {
         return failCall(call, "bad address");
     }
@@ -402,17 +391,12 @@ int sendto(int s, const void* data, int sendlength, int flags, const struct sock
 
 int recvfrom(int s, void* data, int recvlength, int flags, struct sockaddr* addr, int* addrlen) {
     (void)flags;
-    onMain("recvfrom");
-    hw::charge(kCallCycles);
+    hw::enterCall("recvfrom", Cpu::Main);
     std::string call = "recvfrom(" + std::to_string(s) + ", " + std::to_string(recvlength) + ")";
+    if (const char* why = cannotCarry(s)) {
+        return failCall(call, why);
+    }
     MainHalf& h = half();
-    if (!validSocket(s)) {
-        return failCall(call, "bad handle");
-    }
-    service();
-    if (h.status != kAssocAssociated) {
-        return failCall(call, "not associated");
-    }
     if (recvlength < 0 || (data == nullptr && recvlength > 0)) {
         return failCall(call, "bad length");
     }
@@ -453,7 +437,7 @@ int recvfrom(int s, void* data, int recvlength, int flags, struct sockaddr* addr
             waitTraced = true;
             hw::trace("call", call + " waiting");
         }
-        hw::haltForNetwork(hw::wireless().radio.hostFd(s));
+        hw::haltForNetwork();
     }
 }
 

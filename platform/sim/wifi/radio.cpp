@@ -118,17 +118,23 @@ void Radio::reset() {
         hw::cancel(id);
     }
     timerEvents_.clear();
-    if (poller_ != 0) {
-        hw::cancel(poller_);
-    }
-    armPoll(hw::now() + kPollCycles);
+    poller_ = hw::every(hw::now() + kPollCycles, kPollCycles, [this] { pollHost(); });
+    hw::setHostWait([this](std::chrono::steady_clock::time_point deadline) { waitForHost(deadline); });
 }
 
-void Radio::armPoll(uint64_t when) {
-    poller_ = hw::schedule(when, [this, when] {
-        armPoll(when + kPollCycles);
-        pollHost();
-    });
+// Until the deadline, or until one of the host sockets has something to read.
+void Radio::waitForHost(std::chrono::steady_clock::time_point deadline) {
+    using namespace std::chrono;
+    std::vector<pollfd> fds;
+    for (auto& [socket, fd] : fds_) {
+        fds.push_back(pollfd{fd, POLLIN, 0});
+    }
+    auto left = duration_cast<nanoseconds>(deadline - steady_clock::now()).count();
+    if (left <= 0) {
+        return;
+    }
+    timespec ts{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+    ppoll(fds.data(), fds.size(), &ts, nullptr);
 }
 
 bool Radio::transmit(int socket, uint32_t address, uint16_t port, const uint8_t* data, size_t length) {
@@ -170,11 +176,6 @@ void Radio::close(int socket) {
     for (auto d = received_.begin(); d != received_.end();) {
         d = d->socket == socket ? received_.erase(d) : d + 1;
     }
-}
-
-int Radio::hostFd(int socket) const {
-    auto it = fds_.find(socket);
-    return it == fds_.end() ? -1 : it->second;
 }
 
 bool Radio::takeDatagram(Datagram& out) {

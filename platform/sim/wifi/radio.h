@@ -11,6 +11,7 @@
 #ifndef VXSIM_WIFI_RADIO_H
 #define VXSIM_WIFI_RADIO_H
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -37,7 +38,8 @@ public:
 
     // Powers the chip up afresh for a newly attached co-processor half: host
     // sockets closed, queues emptied, pending timers dropped, polling of the
-    // host started.
+    // host started, and the machine's waits for the network spent watching
+    // its sockets.
     void reset();
 
     // Sends `length` bytes from handheld socket `socket` to address:port
@@ -48,9 +50,6 @@ public:
     // Releases the host socket behind a handheld socket (if any).
     void close(int socket);
 
-    // Host descriptor behind a handheld socket, or -1 before its first send.
-    int hostFd(int socket) const;
-
     // The oldest datagram not yet taken by the co-processor.
     bool takeDatagram(Datagram& out);
 
@@ -60,15 +59,15 @@ public:
     bool takeTimer(uint32_t& tag);
 
 private:
-    void armPoll(uint64_t when);
     void pollHost();
+    void waitForHost(std::chrono::steady_clock::time_point deadline);
     int openHostSocket(int socket);
     void closeAll();
 
     std::map<int, int> fds_;  // handheld socket -> host descriptor
     std::deque<Datagram> received_;
     std::deque<uint32_t> timers_;
-    hw::EventId poller_ = 0;
+    PeriodicEvent poller_;
     std::map<uint64_t, hw::EventId> timerEvents_;  // started and not yet expired
     uint64_t nextTimer_ = 0;
     std::vector<uint8_t> buffer_ = std::vector<uint8_t>(65536);
