@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cstring>
 #include <thread>
 
 #include "machine_impl.h"
@@ -419,6 +420,20 @@ std::vector<TraceEntry> Machine::trace() const { return {impl_->traceLog.begin()
 
 uint32_t Machine::peekIo(Cpu cpu, uint32_t address, unsigned bytes) const {
     return impl_->bus.read(cpu, address, bytes, true);
+}
+
+bool Machine::readMemory(uint32_t address, void* out, size_t size) const {
+    if (tlsCpu != -1) hw::fatal("readMemory() called from a processor");
+    if (!impl_->memory.mapped(address, size)) return false;
+    std::memcpy(out, reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), size);
+    return true;
+}
+
+bool Machine::writeMemory(uint32_t address, const void* data, size_t size) {
+    if (tlsCpu != -1) hw::fatal("writeMemory() called from a processor");
+    if (!impl_->memory.mapped(address, size)) return false;
+    std::memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(address)), data, size);
+    return true;
 }
 
 }  // namespace vxsim

@@ -15,6 +15,7 @@ namespace {
 
 constexpr uint32_t kRamBase = 0x02000000, kRamSize = 4u << 20, kRamMirrors = 4;
 constexpr uint32_t kPaletteBase = 0x05000000, kPaletteSize = 4096;
+constexpr uint32_t kPalettesUsed = 0x800;  // both engines' background and sprite palettes
 constexpr uint32_t kVramBase = 0x06000000, kVramSpan = 0x00900000;
 constexpr uint32_t kBankOffset[kVramBanks] = {0, 128u << 10, 256u << 10, 384u << 10, 512u << 10};
 constexpr uint32_t kBankTotal = 576u << 10;
@@ -116,11 +117,22 @@ void Memory::mapBanks(const std::vector<BankMapping>& banks) {
 
 bool Memory::mapped(uint32_t address) const {
     if (address >= kRamBase && address < kRamBase + kRamSize * kRamMirrors) return true;
-    if (address >= kPaletteBase && address < kPaletteBase + 0x800) return true;
+    if (address >= kPaletteBase && address < kPaletteBase + kPalettesUsed) return true;
     for (const BankMapping& b : banks_) {
         if (address >= b.address && address - b.address < kBankSize[b.bank]) return true;
     }
     return false;
+}
+
+bool Memory::mapped(uint32_t address, size_t size) const {
+    if (size == 0) return true;
+    uint64_t last = static_cast<uint64_t>(address) + size - 1;
+    if (last > UINT32_MAX) return false;
+    // Every region begins on a 4 KB boundary; the palettes end inside one.
+    for (uint64_t a = address; a <= last; a = (a | 0xFFF) + 1) {
+        if (!mapped(static_cast<uint32_t>(a))) return false;
+    }
+    return mapped(static_cast<uint32_t>(last));
 }
 
 const uint8_t* Memory::bankContents(int bank) const { return vramHost_ + kBankOffset[bank]; }

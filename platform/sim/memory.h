@@ -8,6 +8,7 @@
 #ifndef VXSIM_MEMORY_H
 #define VXSIM_MEMORY_H
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -30,8 +31,10 @@ public:
     // Shows each listed bank at its address and hides the rest.
     void mapBanks(const std::vector<BankMapping>& banks);
 
-    // Whether `address` is backed by memory the processor can reach.
+    // Whether `address` (and the `size` bytes from it) is backed by memory
+    // the processor can reach.
     bool mapped(uint32_t address) const;
+    bool mapped(uint32_t address, size_t size) const;
 
     // A bank's contents wherever the processor sees it (the renderer's view).
     const uint8_t* bankContents(int bank) const;

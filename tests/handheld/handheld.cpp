@@ -5,7 +5,6 @@
 #include <cstring>
 #include <ostream>
 
-#include "hw.h"
 #include "stand_ins.h"
 
 namespace hhtest {
@@ -64,12 +63,28 @@ std::string Handheld::consoleText() const {
 std::string Handheld::consoleCompact() const { return compact(consoleText()); }
 
 uint16_t Handheld::pixel(int row, int column) const {
-    auto* p = static_cast<const uint16_t*>(vxsim::hw::deviceMemory(kFramebuffer + 512u * row + 2u * column));
-    if (!p) {
+    uint16_t p = 0xFFFF;
+    if (!machine.readMemory(kFramebuffer + 512u * row + 2u * column, &p, sizeof p)) {
         ADD_FAILURE() << "bank A is not mapped for the processor at 0x06800000";
-        return 0xFFFF;
     }
-    return *p;
+    return p;
+}
+
+uint32_t Handheld::transferField(int offset, int bytes) const {
+    uint8_t p[4] = {};
+    if (!machine.readMemory(kTransferRegion + offset, p, bytes)) {
+        ADD_FAILURE() << "main memory is not mapped at 0x027FF000";
+        return 0;
+    }
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | p[i];
+    return v;
+}
+
+void Handheld::setTransferField(int offset, int bytes, uint32_t value) {
+    uint8_t p[4];
+    for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
+    if (!machine.writeMemory(kTransferRegion + offset, p, bytes)) ADD_FAILURE() << "main memory is not mapped at 0x027FF000";
 }
 
 std::string compact(const std::string& text) {
@@ -140,12 +155,11 @@ std::ostream& operator<<(std::ostream& os, const Area& a) {
 
 Area litArea(const Handheld& h) {
     Area a;
-    if (!vxsim::hw::deviceMemory(kFramebuffer) || !vxsim::hw::deviceMemory(kFramebuffer + 512u * kRowsDrawn - 1)) {
+    std::vector<uint16_t> fb(256 * kRowsDrawn);
+    if (!h.machine.readMemory(kFramebuffer, fb.data(), fb.size() * sizeof fb[0])) {
         ADD_FAILURE() << "bank A is not mapped for the processor at 0x06800000";
         return a;
     }
-    auto* fb = reinterpret_cast<const uint16_t*>(static_cast<uintptr_t>(kFramebuffer));
-    (void)h;
     for (int r = 0; r < kRowsDrawn; ++r) {
         for (int c = 0; c < 256; ++c) {
             uint16_t v = fb[r * 256 + c];
@@ -191,26 +205,6 @@ Area expectedSquare(int x, int y) {
     return a;
 }
 
-uint32_t transferField(int offset, int bytes) {
-    auto* p = static_cast<const uint8_t*>(vxsim::hw::deviceMemory(kTransferRegion + offset));
-    if (!p) {
-        ADD_FAILURE() << "main memory is not mapped at 0x027FF000";
-        return 0;
-    }
-    uint32_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | p[i];
-    return v;
-}
-
-void setTransferField(int offset, int bytes, uint32_t value) {
-    auto* p = static_cast<uint8_t*>(vxsim::hw::deviceMemory(kTransferRegion + offset));
-    if (!p) {
-        ADD_FAILURE() << "main memory is not mapped at 0x027FF000";
-        return;
-    }
-    for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 std::unique_ptr<Session> Session::start(const Options& options, std::string& error) {
     auto s = std::make_unique<Session>();
     PeerOptions reg;
@@ -226,12 +220,11 @@ std::unique_ptr<Session> Session::start(const Options& options, std::string& err
     if (options.stateForward) config.forwards.push_back(vxsim::PortForward{9780, 0x7F000001, s->states->port()});
     s->handheld = std::make_unique<Handheld>(config, realProgram(Cpu::Main), realProgram(Cpu::Co), false);
     if (options.memoryFill) {
-        auto* ram = static_cast<uint8_t*>(vxsim::hw::deviceMemory(kMainMemory));
-        if (!ram) {
+        std::vector<uint8_t> fill(kMainMemorySize, *options.memoryFill);
+        if (!s->handheld->machine.writeMemory(kMainMemory, fill.data(), fill.size())) {
             error = "main memory is not mapped at 0x02000000";
             return nullptr;
         }
-        std::memset(ram, *options.memoryFill, kMainMemorySize);
     }
     s->handheld->machine.powerOn();
     return s;

@@ -48,6 +48,10 @@ struct Handheld {
     // Main-processor framebuffer (bank A, processor-mapped), row 0..192.
     uint16_t pixel(int row, int column) const;
 
+    // Little-endian field of the transfer region at 0x027FF000.
+    uint32_t transferField(int offset, int bytes) const;
+    void setTransferField(int offset, int bytes, uint32_t value);
+
     vxsim::Machine machine;
 };
 
@@ -82,10 +86,6 @@ Area drawnSquare(Handheld& h);
 // The 11 x 11 square of the tank at (x, y), clipped to rows 0..192 and
 // columns 0..255.
 Area expectedSquare(int x, int y);
-
-// Little-endian field of the transfer region at 0x027FF000.
-uint32_t transferField(int offset, int bytes);
-void setTransferField(int offset, int bytes, uint32_t value);
 
 // The real programs with stand-ins for the server on loopback: "ADDME" to
 // port 80 reaches `registrar`, state records to port 9780 reach `states`.

@@ -2,11 +2,12 @@
 // each program against a stand-in that plays the other processor.
 #include "handheld.h"
 #include "stand_ins.h"
+#include "vxFifo.h"
 
 namespace hhtest {
 namespace {
 
-constexpr uint32_t kMarker = 0x12345678, kSync = 0x87654321;
+constexpr uint32_t kMarker = VX_FIFO_MARKER, kSync = VX_FIFO_SYNC;
 constexpr uint32_t kRecvEmpty = 0x0100;
 
 std::string word(uint32_t w) {

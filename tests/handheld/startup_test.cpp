@@ -3,7 +3,6 @@
 #include <cstdlib>
 
 #include "handheld.h"
-#include "hw.h"
 #include "stand_ins.h"
 
 namespace hhtest {
@@ -64,9 +63,9 @@ TEST(StartUp, LeavesDisplayPowerVideoMemoryAndPaletteAsTheClientNeedsThem) {
     // Banks A..E: enabled, with their settings in the low bits.
     const uint32_t banks[5] = {0x80, 0x89, 0x84, 0x80, 0x82};
     for (int b = 0; b < 5; ++b) EXPECT_EQ(m.peekIo(Cpu::Main, 0x04000240 + b, 1), banks[b]) << "bank " << "ABCDE"[b];
-    auto* palette = static_cast<const uint16_t*>(vxsim::hw::deviceMemory(0x050005FE));
-    ASSERT_TRUE(palette);
-    EXPECT_EQ(*palette, 0x7FEA);
+    uint16_t palette = 0;
+    ASSERT_TRUE(m.readMemory(0x050005FE, &palette, sizeof palette));
+    EXPECT_EQ(palette, 0x7FEA);
     const uint32_t fifoControl = 0x8000 | 0x4000 | 0x0400 | 0x0004;  // enable, error, receive and send interrupts
     EXPECT_EQ(m.peekIo(Cpu::Main, 0x04000184, 2) & fifoControl, 0x8400u);
     EXPECT_EQ(m.peekIo(Cpu::Main, 0x0400010E, 2), 0x00C2u);
@@ -74,7 +73,7 @@ TEST(StartUp, LeavesDisplayPowerVideoMemoryAndPaletteAsTheClientNeedsThem) {
     EXPECT_EQ(m.peekIo(Cpu::Co, 0x04000304, 2), 0x0001u);
     EXPECT_EQ(m.peekIo(Cpu::Co, 0x04000500, 2), 0x807Fu);
     EXPECT_EQ(m.peekIo(Cpu::Co, 0x04000184, 2) & fifoControl, 0x8400u);
-    EXPECT_EQ(transferField(40, 4), 0u);
+    EXPECT_EQ(s->handheld->transferField(40, 4), 0u);
 }
 
 TEST(StartUp, ConsoleTextIsDrawnInTheColourOfPaletteEntry255) {

@@ -8,7 +8,6 @@
 #include <fstream>
 
 #include "handheld_fixture.h"
-#include "hw.h"
 
 using namespace vxtest;
 using vxsim::Cpu;
@@ -281,22 +280,6 @@ TEST(Machine, SameScenarioGivesTheSameTrace) {
     std::vector<std::string> streamed;
     for (std::string line; std::getline(file, line);) streamed.push_back(line);
     EXPECT_EQ(streamed, first);
-}
-
-// A processor waiting on the host network holds virtual time to the wall
-// clock even in fast mode (a lower bound only: a slow host is never wrong).
-int networkWaitMain(int, char**) {
-    for (;;) vxsim::hw::haltForNetwork();
-    return 0;
-}
-
-TEST(Machine, WaitingForTheNetworkDoesNotOutrunTheWallClock) {
-    auto m = boot(networkWaitMain, nullptr);
-    auto t0 = std::chrono::steady_clock::now();
-    m->runFrames(6);
-    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_EQ(m->frameCount(), 6u);
-    EXPECT_GE(wall, 6 * 560190.0 / vxsim::kBusHz * 0.95);
 }
 
 // ---------------------------------------------------------------- modules

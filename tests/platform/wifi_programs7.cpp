@@ -3,6 +3,7 @@
 #include <dswifi7.h>
 #include <nds.h>
 
+#include "vxFifo.h"
 #include "wifi_programs.h"
 
 // Declared here only to show that the main processor's half refuses this processor.
@@ -16,8 +17,8 @@ CoOptions coOptions;
 
 namespace {
 
-constexpr u32 kMarker = 0x12345678;
-constexpr u32 kSync = 0x87654321;
+constexpr u32 kMarker = VX_FIFO_MARKER;
+constexpr u32 kSync = VX_FIFO_SYNC;
 
 void vblank7() { Wifi_Update(); }
 

@@ -1,5 +1,6 @@
 // The socket layer end to end: a program on the simulated handheld talks to
 // a real UDP peer on loopback through both halves and the radio.
+#include <chrono>
 #include <cstring>
 
 #include "wifi_peer.h"
@@ -186,6 +187,25 @@ TEST(WifiSockets, BlockingReceiveLetsTheProgramsInterruptsRun) {
     // The 50 ms timer kept firing while the program sat in recvfrom.
     EXPECT_GT(first.timerTicksAfter, first.timerTicksBefore);
     EXPECT_TRUE(h.find("call", "recvfrom(0, 4) waiting"));
+}
+
+// While the program waits in recvfrom, virtual time runs no faster than the
+// wall clock even in fast mode (a lower bound only: a slow host is never wrong).
+TEST(WifiSockets, WaitingForTheNetworkDoesNotOutrunTheWallClock) {
+    PeerOptions po;
+    po.echo = false;
+    LoopbackPeer peer(po);
+    ASSERT_TRUE(peer.ok()) << peer.error();
+    mainOptions.script = Script::Exchange;
+    mainOptions.peerPort = peer.port();
+    Handheld h;
+    ASSERT_TRUE(h.machine.runUntil([&] { return h.find("call", "recvfrom(0, 4) waiting").has_value(); }, kPatience));
+    uint64_t framesBefore = h.machine.frameCount();
+    auto t0 = std::chrono::steady_clock::now();
+    h.machine.runFrames(6);
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_EQ(h.machine.frameCount() - framesBefore, 6u);
+    EXPECT_GE(wall, 6 * 560190.0 / vxsim::kBusHz * 0.95);
 }
 
 }  // namespace

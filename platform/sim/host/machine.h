@@ -5,6 +5,7 @@
 #ifndef VXSIM_MACHINE_H
 #define VXSIM_MACHINE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -107,9 +108,13 @@ public:
 
     // Register value as the given processor would read it, without side effects.
     uint32_t peekIo(Cpu cpu, uint32_t address, unsigned bytes) const;
+    // Device memory (main memory, palettes, video memory where the processor
+    // sees it) between runs: false, copying nothing, where any of the range
+    // is not mapped.
+    bool readMemory(uint32_t address, void* out, size_t size) const;
+    bool writeMemory(uint32_t address, const void* data, size_t size);
 
-    struct Impl;
-    Impl& impl() { return *impl_; }
+    struct Impl;  // the machine's inside, private to the platform library
 
 private:
     std::unique_ptr<Impl> impl_;
