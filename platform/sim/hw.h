@@ -79,8 +79,8 @@ void cancel(EventId id);
 PeriodicEvent every(uint64_t first, uint64_t period, std::function<void()> action);
 
 // The trace. `cpu` defaults to the running processor.
-void trace(const std::string& kind, const std::string& text);
-void traceFor(Cpu cpu, const std::string& kind, const std::string& text);
+void trace(TraceKind kind, const std::string& text);
+void traceFor(Cpu cpu, TraceKind kind, const std::string& text);
 
 // Host pointer to the device address `address` in mapped memory (main RAM,
 // palettes, video memory), or null where nothing is mapped.

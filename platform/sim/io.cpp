@@ -91,7 +91,7 @@ void Bus::write(Cpu cpu, uint32_t address, unsigned bytes, uint32_t value) {
     value &= bytesMask(bytes);
     const Row* first = find(cpu, address);
     if (!(first && (first->reg.flags & kTracesItself) && first->reg.address == address)) {
-        board_.trace(cpu, "io-write", name(cpu, address, bytes) + "=" + hex(value, 2 * bytes));
+        board_.trace(cpu, TraceKind::IoWrite, name(cpu, address, bytes) + "=" + hex(value, 2 * bytes));
     }
     forEachPart(cpu, address, bytes, [&](const Row* row, uint32_t a, unsigned start, unsigned n, unsigned off) {
         uint32_t part = ((value >> (8 * off)) & bytesMask(n)) << (8 * start);

@@ -50,7 +50,7 @@ void cpuThreadMain(Machine::Impl* m, Baton* baton, int i) {
     int rc = c.program.entry(1, argv);
     // A program that returns simply stops its processor.
     c.run = RunState::Stopped;
-    m->trace(static_cast<Cpu>(i), "call", "main returned " + std::to_string(rc));
+    m->trace(static_cast<Cpu>(i), TraceKind::Call, "main returned " + std::to_string(rc));
     m->decide(i);
     for (;;) baton->sem[i].acquire();
 }
@@ -65,10 +65,29 @@ std::string hex(uint32_t value, int digits) {
     return buf;
 }
 
+const char* traceKindName(TraceKind kind) {
+    switch (kind) {
+    case TraceKind::IoWrite: return "io-write";
+    case TraceKind::FifoSend: return "fifo-send";
+    case TraceKind::FifoRecv: return "fifo-recv";
+    case TraceKind::Irq: return "irq";
+    case TraceKind::Call: return "call";
+    case TraceKind::Console: return "console";
+    case TraceKind::Alloc: return "alloc";
+    case TraceKind::Wifi: return "wifi";
+    case TraceKind::NetOpen: return "net-open";
+    case TraceKind::NetSend: return "net-send";
+    case TraceKind::NetRecv: return "net-recv";
+    case TraceKind::NetDrop: return "net-drop";
+    case TraceKind::NetError: return "net-error";
+    }
+    return "?";
+}
+
 std::string formatTraceEntry(const TraceEntry& entry) {
-    char head[48];
-    std::snprintf(head, sizeof head, "%12" PRIu64 " %s ", entry.cycle, cpuName(entry.cpu));
-    return head + entry.kind + " " + entry.text;
+    char head[64];
+    std::snprintf(head, sizeof head, "%12" PRIu64 " %s %s ", entry.cycle, cpuName(entry.cpu), traceKindName(entry.kind));
+    return head + entry.text;
 }
 
 Machine::Impl& callerMachine(const char* what) {
@@ -179,7 +198,7 @@ void Machine::Impl::takeInterrupts() {
         s.flags &= ~pending;
         s.served |= pending;
         p.lastValid = false;
-        trace(me, "irq", irqText(pending));
+        trace(me, TraceKind::Irq, irqText(pending));
         s.inHandler = true;
         for (int b = 0; b < 32; ++b) {
             if ((pending & (1u << b)) && s.handlers[b]) s.handlers[b]();
@@ -252,7 +271,7 @@ void Machine::Impl::waitWall(uint64_t fromCycle, uint64_t toCycle, bool forNetwo
     std::this_thread::sleep_until(deadline);
 }
 
-void Machine::Impl::trace(Cpu c, const std::string& kind, const std::string& text) {
+void Machine::Impl::trace(Cpu c, TraceKind kind, const std::string& text) {
     TraceEntry e{timeOf(cur), c, kind, text};
     if (traceFile) std::fprintf(traceFile, "%s\n", formatTraceEntry(e).c_str());
     traceLog.push_back(std::move(e));
@@ -306,9 +325,9 @@ PeriodicEvent every(uint64_t first, uint64_t period, std::function<void()> actio
     return gMachine->sched.every(first, period, std::move(action));
 }
 
-void trace(const std::string& kind, const std::string& text) { gMachine->trace(gMachine->cur, kind, text); }
+void trace(TraceKind kind, const std::string& text) { gMachine->trace(gMachine->cur, kind, text); }
 
-void traceFor(Cpu cpu, const std::string& kind, const std::string& text) { gMachine->trace(cpu, kind, text); }
+void traceFor(Cpu cpu, TraceKind kind, const std::string& text) { gMachine->trace(cpu, kind, text); }
 
 void* deviceMemory(uint32_t address) {
     if (!gMachine || !gMachine->memory.mapped(address)) return nullptr;

@@ -115,7 +115,7 @@ struct Machine::Impl final : Board {
     // --- the board, for the devices
     uint64_t timeOf(Cpu c) const override { return sched.inEvent() ? sched.eventTime() : cpu(c).time; }
     void requestIrq(Cpu c, uint32_t mask) override;
-    void trace(Cpu c, const std::string& kind, const std::string& text) override;
+    void trace(Cpu c, TraceKind kind, const std::string& text) override;
     Scheduler& scheduler() override { return sched; }
 
     // --- running the processors (machine.cpp)

@@ -34,45 +34,19 @@ vxsim::ProgramImage standIn(Cpu cpu) {
     return image;
 }
 
-Handheld::Handheld(const vxsim::MachineConfig& config, const vxsim::ProgramImage& main,
-                   const vxsim::ProgramImage& co, bool powerOn)
-    : machine(config) {
-    if (main.entry) machine.load(Cpu::Main, main);
-    if (co.entry) machine.load(Cpu::Co, co);
-    if (powerOn) machine.powerOn();
-}
+std::string consoleCompact(const Handheld& h) { return compact(h.consoleText()); }
 
-std::vector<TraceEntry> Handheld::entries(Cpu cpu, const std::string& kind, const std::string& text) const {
-    std::vector<TraceEntry> out;
-    for (const TraceEntry& e : machine.trace()) {
-        if (e.cpu == cpu && e.kind == kind && e.text.find(text) != std::string::npos) out.push_back(e);
-    }
-    return out;
-}
-
-int Handheld::count(Cpu cpu, const std::string& kind, const std::string& text) const {
-    return static_cast<int>(entries(cpu, kind, text).size());
-}
-
-std::string Handheld::consoleText() const {
-    std::string out;
-    for (const std::string& row : machine.consoleLines()) out += row + "\n";
-    return out;
-}
-
-std::string Handheld::consoleCompact() const { return compact(consoleText()); }
-
-uint16_t Handheld::pixel(int row, int column) const {
+uint16_t framebufferPixel(const Handheld& h, int row, int column) {
     uint16_t p = 0xFFFF;
-    if (!machine.readMemory(kFramebuffer + 512u * row + 2u * column, &p, sizeof p)) {
+    if (!h.machine.readMemory(kFramebuffer + 512u * row + 2u * column, &p, sizeof p)) {
         ADD_FAILURE() << "bank A is not mapped for the processor at 0x06800000";
     }
     return p;
 }
 
-uint32_t Handheld::transferField(int offset, int bytes) const {
+uint32_t transferField(const Handheld& h, int offset, int bytes) {
     uint8_t p[4] = {};
-    if (!machine.readMemory(kTransferRegion + offset, p, bytes)) {
+    if (!h.machine.readMemory(kTransferRegion + offset, p, bytes)) {
         ADD_FAILURE() << "main memory is not mapped at 0x027FF000";
         return 0;
     }
@@ -81,10 +55,10 @@ uint32_t Handheld::transferField(int offset, int bytes) const {
     return v;
 }
 
-void Handheld::setTransferField(int offset, int bytes, uint32_t value) {
+void setTransferField(Handheld& h, int offset, int bytes, uint32_t value) {
     uint8_t p[4];
     for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
-    if (!machine.writeMemory(kTransferRegion + offset, p, bytes)) ADD_FAILURE() << "main memory is not mapped at 0x027FF000";
+    if (!h.machine.writeMemory(kTransferRegion + offset, p, bytes)) ADD_FAILURE() << "main memory is not mapped at 0x027FF000";
 }
 
 std::string compact(const std::string& text) {
@@ -143,7 +117,7 @@ std::string consoleThroughFailedReceive(const std::string& handle) {
 }
 
 std::string socketHandle(const Handheld& h) {
-    auto calls = h.entries(Cpu::Main, "call", "socket(2, 2, 0)=");
+    auto calls = h.entries(Cpu::Main, TraceKind::Call, "socket(2, 2, 0)=");
     if (calls.empty()) return "<no socket call>";
     return calls.front().text.substr(calls.front().text.find(")=") + 2);
 }
@@ -207,13 +181,12 @@ Area expectedSquare(int x, int y) {
 
 std::unique_ptr<Session> Session::start(const Options& options, std::string& error) {
     auto s = std::make_unique<Session>();
-    PeerOptions reg;
-    reg.acks = options.acks;
-    reg.ack = options.ack;
-    reg.ackFromAddress = options.ackFromAddress;
-    s->registrar = Peer::start(reg, error);
+    vxtest::PeerOptions reg;
+    reg.reply = vxtest::answer({'A', 'D', 'D', 'M', 'E'}, options.ack, options.acks);
+    reg.replyAddress = options.ackFromAddress;
+    s->registrar = LoopbackPeer::start(reg, error);
     if (!s->registrar) return nullptr;
-    s->states = Peer::start(PeerOptions{}, error);
+    s->states = LoopbackPeer::start(vxtest::PeerOptions{}, error);
     if (!s->states) return nullptr;
     vxsim::MachineConfig config = options.config;
     config.forwards.push_back(vxsim::PortForward{80, 0x7F000001, s->registrar->port()});
@@ -246,7 +219,7 @@ std::unique_ptr<Session> startPlaying(const Session::Options& options) {
 
 bool Session::untilPlaying(uint64_t maxFrames) {
     auto returned = [this] {
-        for (const TraceEntry& e : handheld->entries(Cpu::Main, "call", "recvfrom(")) {
+        for (const TraceEntry& e : handheld->entries(Cpu::Main, TraceKind::Call, "recvfrom(")) {
             if (e.text.find("waiting") == std::string::npos) return true;
         }
         return false;
@@ -272,7 +245,7 @@ void Session::hold(uint32_t keys, uint64_t passes) {
 
 int Session::stateSends() const {
     int n = 0;
-    for (const TraceEntry& e : handheld->entries(Cpu::Main, "call", "sendto(")) {
+    for (const TraceEntry& e : handheld->entries(Cpu::Main, TraceKind::Call, "sendto(")) {
         n += e.text.find(" 12 bytes") != std::string::npos && e.text.find(")=12") != std::string::npos;
     }
     return n;
@@ -281,20 +254,27 @@ int Session::stateSends() const {
 std::vector<State> Session::records() {
     int sent = stateSends();
     EXPECT_TRUE(states->waitFor(static_cast<size_t>(sent), std::chrono::seconds(5)))
-        << "only " << states->caught().size() << " of " << sent << " state records arrived";
+        << "only " << states->received().size() << " of " << sent << " state records arrived";
     // Anything more would be a datagram the program did not report sending.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     int bad = 0;
-    std::vector<State> out = hhtest::states(states->caught(), &bad);
+    std::vector<State> out = hhtest::states(states->received(), &bad);
     EXPECT_EQ(bad, 0) << "datagrams on the state port that are not 12 bytes";
     return out;
 }
 
-int findFrom(const std::vector<TraceEntry>& entries, size_t from, const std::string& kind, const std::string& text) {
-    for (size_t i = from; i < entries.size(); ++i) {
-        if (entries[i].kind == kind && entries[i].text.find(text) != std::string::npos) return static_cast<int>(i);
+std::vector<State> states(const std::vector<PeerDatagram>& received, int* bad) {
+    std::vector<State> out;
+    int wrong = 0;
+    for (const PeerDatagram& d : received) {
+        if (auto record = vxtest::decodeState(d.data)) {
+            out.push_back(*record);
+        } else {
+            ++wrong;
+        }
     }
-    return -1;
+    if (bad) *bad = wrong;
+    return out;
 }
 
 }  // namespace hhtest

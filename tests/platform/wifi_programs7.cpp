@@ -3,6 +3,7 @@
 #include <dswifi7.h>
 #include <nds.h>
 
+#include "test_program.h"
 #include "vxFifo.h"
 #include "wifi_programs.h"
 
@@ -75,9 +76,7 @@ int coProgram(int argc, char** argv) {
     if (o.syncHandler) {
         Wifi_SetSyncHandler(sync7);
     }
-    for (;;) {
-        swiWaitForVBlank();
-    }
+    vxtest::idleForever();
 }
 
 }  // namespace wifitest

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "test_program.h"
 #include "vxFifo.h"
 #include "wifi_programs.h"
 
@@ -214,9 +215,7 @@ int mainProgram(int argc, char** argv) {
         }
     }
     r.done = true;
-    for (;;) {
-        swiWaitForVBlank();
-    }
+    vxtest::idleForever();
 }
 
 }  // namespace wifitest

@@ -27,7 +27,7 @@ public:
     // The processor's virtual time (inside an event: the event's time).
     virtual uint64_t timeOf(Cpu cpu) const = 0;
     virtual void requestIrq(Cpu cpu, uint32_t mask) = 0;
-    virtual void trace(Cpu cpu, const std::string& kind, const std::string& text) = 0;
+    virtual void trace(Cpu cpu, TraceKind kind, const std::string& text) = 0;
     virtual Scheduler& scheduler() = 0;
 
 protected:

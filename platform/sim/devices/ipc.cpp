@@ -101,17 +101,17 @@ void Ipc::writeControl(Cpu cpu, uint32_t value, uint32_t mask) {
 void Ipc::send(Cpu cpu, uint32_t word) {
     Side& s = sides_[idx(cpu)];
     if (!s.enable) {
-        board_.trace(cpu, "fifo-send", hex(word, 8) + " ignored (FIFO disabled)");
+        board_.trace(cpu, TraceKind::FifoSend, hex(word, 8) + " ignored (FIFO disabled)");
         return;
     }
     if (s.send.full()) {
         s.error = true;
-        board_.trace(cpu, "fifo-send", hex(word, 8) + " lost (FIFO full)");
+        board_.trace(cpu, TraceKind::FifoSend, hex(word, 8) + " lost (FIFO full)");
         return;
     }
     bool wasEmpty = s.send.empty();
     s.send.push(word);
-    board_.trace(cpu, "fifo-send", hex(word, 8));
+    board_.trace(cpu, TraceKind::FifoSend, hex(word, 8));
     if (wasEmpty && sides_[idx(other(cpu))].recvIrq) board_.requestIrq(other(cpu), IRQ_FIFO_NOT_EMPTY);
 }
 
@@ -127,7 +127,7 @@ uint32_t Ipc::receive(Cpu cpu, bool peek) {
         return recv.last;
     }
     uint32_t w = recv.pop();
-    board_.trace(cpu, "fifo-recv", hex(w, 8));
+    board_.trace(cpu, TraceKind::FifoRecv, hex(w, 8));
     if (recv.empty() && o.sendIrq) board_.requestIrq(other(cpu), IRQ_FIFO_EMPTY);
     return w;
 }

@@ -21,7 +21,7 @@ volatile uint16_t* consoleMap(const ConsoleState& c) {
 }
 
 void endLine(Machine::Impl& m) {
-    m.trace(m.cur, "console", m.console.line);
+    m.trace(m.cur, TraceKind::Console, m.console.line);
     m.console.line.clear();
 }
 

@@ -16,7 +16,7 @@ inline Machine::Impl& enter(const char* name, std::optional<Cpu> only = std::nul
     return *gMachine;
 }
 
-inline void traceCall(Machine::Impl& m, const std::string& text) { m.trace(m.cur, "call", text); }
+inline void traceCall(Machine::Impl& m, const std::string& text) { m.trace(m.cur, TraceKind::Call, text); }
 
 }  // namespace vxsim
 

@@ -56,7 +56,7 @@ void setStatus(uint32_t status) {
     c.block->assocStatus = status;
     c.block->statusRequest = c.requestSeen;
     c.needRing = true;
-    hw::trace("wifi", std::string("association: ") + statusName(status));
+    hw::trace(TraceKind::Wifi, std::string("association: ") + statusName(status));
 }
 
 void startPhase(Phase phase, uint64_t cycles) {
@@ -125,7 +125,7 @@ void transmitPending() {
                                     reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(slot.buffer)),
                                     slot.length);
             } else {
-                hw::trace("net-drop", "datagram of socket " + std::to_string(slot.socket) + " not sent: not associated");
+                hw::trace(TraceKind::NetDrop, "datagram of socket " + std::to_string(slot.socket) + " not sent: not associated");
             }
         } else if (slot.op == kTxClose) {
             radio().close(slot.socket);
@@ -165,7 +165,7 @@ void service() {
     if (c.sync != nullptr && b.coState == kCoAttached) {
         b.coState = kCoListening;
         c.needRing = true;
-        hw::trace("wifi", "co-processor half listening");
+        hw::trace(TraceKind::Wifi, "co-processor half listening");
     }
     if (b.coState == kCoRunning) {
         if (b.connectRequest != c.requestSeen) {
@@ -202,7 +202,7 @@ void Wifi_Init(u32 wifiData) {
     hw::enterCall("Wifi_Init", Cpu::Co);
     char text[40];
     std::snprintf(text, sizeof text, "Wifi_Init(0x%08x)", static_cast<unsigned>(wifiData));
-    hw::trace("call", text);
+    hw::trace(TraceKind::Call, text);
     CoHalf& c = co();
     c.block = attachBlock(wifiData);
     c.requestSeen = 0;
@@ -211,25 +211,25 @@ void Wifi_Init(u32 wifiData) {
     c.needRing = false;
     if (c.block == nullptr) {
         std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(wifiData));
-        hw::trace("wifi", std::string("Wifi_Init: ") + text + " designates no wireless block; the link stays down");
+        hw::trace(TraceKind::Wifi, std::string("Wifi_Init: ") + text + " designates no wireless block; the link stays down");
         return;
     }
     radio().reset();
     c.block->coState = kCoAttached;
-    hw::trace("wifi", "co-processor half attached");
+    hw::trace(TraceKind::Wifi, "co-processor half attached");
     service();
 }
 
 void Wifi_SetSyncHandler(WifiSyncHandler handler) {
     hw::enterCall("Wifi_SetSyncHandler", Cpu::Co);
-    hw::trace("call", handler ? "Wifi_SetSyncHandler(handler)" : "Wifi_SetSyncHandler(null)");
+    hw::trace(TraceKind::Call, handler ? "Wifi_SetSyncHandler(handler)" : "Wifi_SetSyncHandler(null)");
     co().sync = handler;
     service();
 }
 
 void Wifi_Sync(void) {
     hw::enterCall("Wifi_Sync", Cpu::Co);
-    hw::trace("call", "Wifi_Sync()");
+    hw::trace(TraceKind::Call, "Wifi_Sync()");
     CoHalf& c = co();
     if (c.block == nullptr) {
         return;
@@ -239,14 +239,14 @@ void Wifi_Sync(void) {
     if (c.block->coState == kCoListening) {
         c.block->coState = kCoRunning;
         c.needRing = true;
-        hw::trace("wifi", "co-processor half running");
+        hw::trace(TraceKind::Wifi, "co-processor half running");
     }
     service();
 }
 
 void Wifi_Interrupt(void) {
     hw::enterCall("Wifi_Interrupt", Cpu::Co);
-    hw::trace("call", "Wifi_Interrupt()");
+    hw::trace(TraceKind::Call, "Wifi_Interrupt()");
     service();
 }
 

@@ -35,13 +35,13 @@ std::string endpoint(uint32_t addressNet, uint16_t portNet) {
 void* takeBuffer(int size) {
     auto hook = hw::program(Cpu::Main).ipMalloc;
     if (hook == nullptr) {
-        hw::trace("alloc", "sgIP_malloc(" + std::to_string(size) + "): the program has no sgIP_malloc");
+        hw::trace(TraceKind::Alloc, "sgIP_malloc(" + std::to_string(size) + "): the program has no sgIP_malloc");
         return nullptr;
     }
     // Even an empty datagram has a packet buffer.
     int request = size > 0 ? size : 1;
     void* block = hook(request);
-    hw::trace("alloc", "sgIP_malloc(" + std::to_string(request) + ")" + (block ? "" : " = null"));
+    hw::trace(TraceKind::Alloc, "sgIP_malloc(" + std::to_string(request) + ")" + (block ? "" : " = null"));
     return block;
 }
 
@@ -51,11 +51,11 @@ void giveBack(void* buffer) {
     }
     auto hook = hw::program(Cpu::Main).ipFree;
     if (hook == nullptr) {
-        hw::trace("alloc", "sgIP_free: the program has no sgIP_free");
+        hw::trace(TraceKind::Alloc, "sgIP_free: the program has no sgIP_free");
         return;
     }
     hook(buffer);
-    hw::trace("alloc", "sgIP_free");
+    hw::trace(TraceKind::Alloc, "sgIP_free");
 }
 
 void refreshStatus() {
@@ -101,9 +101,9 @@ void service() {
         const RxSlot& slot = b.rx[b.rxTail % kRxSlots];
         std::string what = "datagram from " + endpoint(slot.address, slot.port);
         if (!validSocket(slot.socket)) {
-            hw::trace("net-drop", what + ": socket " + std::to_string(slot.socket) + " is not open");
+            hw::trace(TraceKind::NetDrop, what + ": socket " + std::to_string(slot.socket) + " is not open");
         } else if (h.sockets[slot.socket].queue.size() >= kMaxQueuedPerSocket) {
-            hw::trace("net-drop", what + ": socket " + std::to_string(slot.socket) + " queue full");
+            hw::trace(TraceKind::NetDrop, what + ": socket " + std::to_string(slot.socket) + " queue full");
         } else if (void* buffer = takeBuffer(static_cast<int>(slot.length))) {
             if (slot.length > 0) {
                 std::memcpy(buffer, slot.data, slot.length);
@@ -111,7 +111,7 @@ void service() {
             h.sockets[slot.socket].queue.push_back(
                 Queued{buffer, static_cast<int>(slot.length), slot.address, slot.port});
         } else {
-            hw::trace("net-drop", what + ": no buffer");
+            hw::trace(TraceKind::NetDrop, what + ": no buffer");
         }
         ++b.rxTail;
     }
@@ -139,7 +139,7 @@ const char* cannotCarry(int s) {
 }
 
 int failCall(const std::string& call, const char* why) {
-    hw::trace("call", call + "=-1 (" + why + ")");
+    hw::trace(TraceKind::Call, call + "=-1 (" + why + ")");
     return -1;
 }
 
@@ -152,7 +152,7 @@ using namespace vxsim::wifi;
 
 u32 Wifi_Init(int initflags) {
     hw::enterCall("Wifi_Init", Cpu::Main);
-    hw::trace("call", "Wifi_Init(" + std::to_string(initflags) + ")");
+    hw::trace(TraceKind::Call, "Wifi_Init(" + std::to_string(initflags) + ")");
     auto* first = static_cast<uint8_t*>(hw::deviceMemory(kBlockAddress));
     auto* last = static_cast<uint8_t*>(hw::deviceMemory(kBlockAddress + sizeof(SharedBlock) - 1));
     if (first == nullptr || last != first + sizeof(SharedBlock) - 1) {
@@ -189,20 +189,20 @@ int Wifi_CheckInit(void) {
     int result = h.ready ? 1 : 0;
     if (result != h.checkInitTraced) {
         h.checkInitTraced = result;
-        hw::trace("call", "Wifi_CheckInit()=" + std::to_string(result));
+        hw::trace(TraceKind::Call, "Wifi_CheckInit()=" + std::to_string(result));
     }
     return result;
 }
 
 void Wifi_SetSyncHandler(WifiSyncHandler handler) {
     hw::enterCall("Wifi_SetSyncHandler", Cpu::Main);
-    hw::trace("call", handler ? "Wifi_SetSyncHandler(handler)" : "Wifi_SetSyncHandler(null)");
+    hw::trace(TraceKind::Call, handler ? "Wifi_SetSyncHandler(handler)" : "Wifi_SetSyncHandler(null)");
     half().sync = handler;
 }
 
 void Wifi_Sync(void) {
     hw::enterCall("Wifi_Sync", Cpu::Main);
-    hw::trace("call", "Wifi_Sync()");
+    hw::trace(TraceKind::Call, "Wifi_Sync()");
     MainHalf& h = half();
     if (h.block == nullptr) {
         return;
@@ -211,24 +211,24 @@ void Wifi_Sync(void) {
     // Readiness is learnt here and only here: the co half has rung us.
     if (!h.ready && h.block->coState == kCoRunning) {
         h.ready = true;
-        hw::trace("wifi", "both halves running");
+        hw::trace(TraceKind::Wifi, "both halves running");
     }
     service();
 }
 
 void Wifi_Timer(int num_ms) {
     hw::enterCall("Wifi_Timer", Cpu::Main);
-    hw::trace("call", "Wifi_Timer(" + std::to_string(num_ms) + ")");
+    hw::trace(TraceKind::Call, "Wifi_Timer(" + std::to_string(num_ms) + ")");
     // A doorbell may have been lost; the data path goes on regardless.
     service();
 }
 
 void Wifi_AutoConnect(void) {
     hw::enterCall("Wifi_AutoConnect", Cpu::Main);
-    hw::trace("call", "Wifi_AutoConnect()");
+    hw::trace(TraceKind::Call, "Wifi_AutoConnect()");
     MainHalf& h = half();
     if (h.block == nullptr) {
-        hw::trace("wifi", "Wifi_AutoConnect: the library is not initialised");
+        hw::trace(TraceKind::Wifi, "Wifi_AutoConnect: the library is not initialised");
         return;
     }
     h.request = h.request + 1;
@@ -244,7 +244,7 @@ int Wifi_AssocStatus(void) {
     refreshStatus();
     if (static_cast<int>(h.status) != h.statusTraced) {
         h.statusTraced = static_cast<int>(h.status);
-        hw::trace("call", "Wifi_AssocStatus()=" + std::to_string(h.status));
+        hw::trace(TraceKind::Call, "Wifi_AssocStatus()=" + std::to_string(h.status));
     }
     // What this call reports is what it traced: a change that lands while
     // idling below belongs to the next call.
@@ -315,7 +315,7 @@ int socket(int domain, int type, int protocol) {
     for (int s = 0; s < kMaxSockets; ++s) {
         if (!h.sockets[s].open) {
             h.sockets[s].open = true;
-            hw::trace("call", call + "=" + std::to_string(s));
+            hw::trace(TraceKind::Call, call + "=" + std::to_string(s));
             return s;
         }
     }
@@ -341,7 +341,7 @@ int closesocket(int s) {
         ++h.block->txHead;
         ringCo();
     }
-    hw::trace("call", call + "=0");
+    hw::trace(TraceKind::Call, call + "=0");
     return 0;
 }
 
@@ -384,7 +384,7 @@ int sendto(int s, const void* data, int sendlength, int flags, const struct sock
     slot.length = static_cast<uint32_t>(sendlength);
     slot.buffer = reinterpret_cast<uintptr_t>(buffer);
     ++b.txHead;
-    hw::trace("call", call + "=" + std::to_string(sendlength));
+    hw::trace(TraceKind::Call, call + "=" + std::to_string(sendlength));
     ringCo();
     return sendlength;
 }
@@ -429,13 +429,13 @@ int recvfrom(int s, void* data, int recvlength, int flags, struct sockaddr* addr
                 *addrlen = static_cast<int>(sizeof(sockaddr_in));
             }
             giveBack(q.buffer);
-            hw::trace("call", call + "=" + std::to_string(n) + " from " + endpoint(q.address, q.port) +
+            hw::trace(TraceKind::Call, call + "=" + std::to_string(n) + " from " + endpoint(q.address, q.port) +
                                   (q.length > n ? " (" + std::to_string(q.length - n) + " bytes discarded)" : ""));
             return n;
         }
         if (!waitTraced) {
             waitTraced = true;
-            hw::trace("call", call + " waiting");
+            hw::trace(TraceKind::Call, call + " waiting");
         }
         hw::haltForNetwork();
     }

@@ -68,16 +68,16 @@ void Radio::pollHost() {
             }
             std::string what = dotted(d.address, d.port) + " " + std::to_string(n) + " bytes";
             if (n > kMaxDatagram) {
-                hw::traceFor(Cpu::Co, "net-drop", what + " (larger than one frame)");
+                hw::traceFor(Cpu::Co, TraceKind::NetDrop, what + " (larger than one frame)");
                 continue;
             }
             if (received_.size() >= kMaxQueued) {
-                hw::traceFor(Cpu::Co, "net-drop", what + " (receive queue full)");
+                hw::traceFor(Cpu::Co, TraceKind::NetDrop, what + " (receive queue full)");
                 continue;
             }
             d.data.assign(buffer_.begin(), buffer_.begin() + n);
             received_.push_back(std::move(d));
-            hw::traceFor(Cpu::Co, "net-recv", what);
+            hw::traceFor(Cpu::Co, TraceKind::NetRecv, what);
             hw::requestIrq(Cpu::Co, kIrqWifi);
         }
     }
@@ -90,7 +90,7 @@ int Radio::openHostSocket(int socket) {
     }
     int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        hw::traceFor(Cpu::Co, "net-error", std::string("host socket: ") + std::strerror(errno));
+        hw::traceFor(Cpu::Co, TraceKind::NetError, std::string("host socket: ") + std::strerror(errno));
         return -1;
     }
     sockaddr_in local{};
@@ -98,13 +98,13 @@ int Radio::openHostSocket(int socket) {
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     local.sin_port = 0;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-        hw::traceFor(Cpu::Co, "net-error", std::string("host bind: ") + std::strerror(errno));
+        hw::traceFor(Cpu::Co, TraceKind::NetError, std::string("host bind: ") + std::strerror(errno));
         ::close(fd);
         return -1;
     }
     socklen_t length = sizeof local;
     getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-    hw::traceFor(Cpu::Co, "net-open",
+    hw::traceFor(Cpu::Co, TraceKind::NetOpen,
                  "socket " + std::to_string(socket) + " on host port " + std::to_string(ntohs(local.sin_port)));
     fds_[socket] = fd;
     return fd;
@@ -153,15 +153,15 @@ bool Radio::transmit(int socket, uint32_t address, uint16_t port, const uint8_t*
     }
     int fd = openHostSocket(socket);
     if (fd < 0) {
-        hw::traceFor(Cpu::Co, "net-error", what + " not sent: no host socket");
+        hw::traceFor(Cpu::Co, TraceKind::NetError, what + " not sent: no host socket");
         return false;
     }
     ssize_t sent = ::sendto(fd, data, length, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&to), sizeof to);
     if (sent != static_cast<ssize_t>(length)) {
-        hw::traceFor(Cpu::Co, "net-error", what + " not sent: " + std::strerror(errno));
+        hw::traceFor(Cpu::Co, TraceKind::NetError, what + " not sent: " + std::strerror(errno));
         return false;
     }
-    hw::traceFor(Cpu::Co, "net-send", what);
+    hw::traceFor(Cpu::Co, TraceKind::NetSend, what);
     return true;
 }
 
