@@ -1,5 +1,6 @@
-// The machine: processor threads, the scheduler that hands the one baton
-// between them, the event heap, interrupts, the trace and the host API.
+// The machine: processor threads and the one baton passed between them,
+// events in step with both processors, the interrupt dispatcher, the trace,
+// the services of hw.h and the host API.
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,23 +22,6 @@ namespace {
 std::vector<Baton*>& leakedBatons() {
     static auto* batons = new std::vector<Baton*>;
     return *batons;
-}
-
-std::string irqText(uint32_t mask) {
-    static const char* const names[32] = {
-        "IRQ_VBLANK", "IRQ_HBLANK", "IRQ_VCOUNT", "IRQ_TIMER0", "IRQ_TIMER1", "IRQ_TIMER2", "IRQ_TIMER3",
-        "IRQ_NETWORK", "IRQ_DMA0", "IRQ_DMA1", "IRQ_DMA2", "IRQ_DMA3", "IRQ_KEYS", "IRQ_CART", "IRQ_14",
-        "IRQ_15", "IRQ_IPC_SYNC", "IRQ_FIFO_EMPTY", "IRQ_FIFO_NOT_EMPTY", "IRQ_CARD", "IRQ_CARD_LINE",
-        "IRQ_GEOMETRY_FIFO", "IRQ_LID", "IRQ_SPI", "IRQ_WIFI", "IRQ_25", "IRQ_26", "IRQ_27", "IRQ_28",
-        "IRQ_29", "IRQ_30", "IRQ_31"};
-    std::string out;
-    for (int b = 0; b < 32; ++b) {
-        if (mask & (1u << b)) {
-            if (!out.empty()) out += '|';
-            out += names[b];
-        }
-    }
-    return out;
 }
 
 void cpuThreadMain(Machine::Impl* m, Baton* baton, int i) {
@@ -198,7 +182,7 @@ void Machine::Impl::takeInterrupts() {
         s.flags &= ~pending;
         s.served |= pending;
         p.lastValid = false;
-        trace(me, TraceKind::Irq, irqText(pending));
+        trace(me, TraceKind::Irq, Interrupts::names(pending));
         s.inHandler = true;
         for (int b = 0; b < 32; ++b) {
             if ((pending & (1u << b)) && s.handlers[b]) s.handlers[b]();

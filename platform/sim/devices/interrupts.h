@@ -4,6 +4,8 @@
 #ifndef VXSIM_INTERRUPTS_H
 #define VXSIM_INTERRUPTS_H
 
+#include <string>
+
 #include "device.h"
 
 namespace vxsim {
@@ -26,6 +28,8 @@ public:
     State& of(Cpu cpu) { return state_[idx(cpu)]; }
     const State& of(Cpu cpu) const { return state_[idx(cpu)]; }
     void request(Cpu cpu, uint32_t mask) { of(cpu).flags |= mask; }
+    // The request lines of `mask` by name: "IRQ_VBLANK|IRQ_TIMER3".
+    static std::string names(uint32_t mask);
 
     std::span<const Register> registers() const override;
     uint32_t read(Cpu cpu, unsigned id, bool peek) override;
