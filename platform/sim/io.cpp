@@ -69,9 +69,15 @@ void Bus::forEachPart(Cpu cpu, uint32_t address, unsigned bytes, Part part) {
     }
 }
 
-uint32_t Bus::read(Cpu cpu, uint32_t address, unsigned bytes, bool peek) {
+uint32_t Bus::read(Cpu cpu, uint32_t address, unsigned bytes, bool peek, bool* takes) {
     if (bytes != 1 && bytes != 2 && bytes != 4) hw::fatal("register read of " + std::to_string(bytes) + " bytes");
     address &= ~(bytes - 1);
+    const Row* first = find(cpu, address);
+    if (takes) *takes = first && (first->reg.flags & kReadTakes);
+    // Most accesses are one whole register.
+    if (first && first->reg.address == address && first->reg.width == bytes) {
+        return first->device->read(cpu, first->reg.id, peek);
+    }
     uint32_t result = 0;
     forEachPart(cpu, address, bytes, [&](const Row* row, uint32_t a, unsigned start, unsigned n, unsigned off) {
         uint32_t v = 0;
@@ -108,11 +114,6 @@ uint64_t Bus::nextChange(Cpu cpu, uint32_t address) {
     return row ? row->device->nextChange(cpu, row->reg.id) : kNever;
 }
 
-bool Bus::readTakes(Cpu cpu, uint32_t address) const {
-    const Row* row = find(cpu, address);
-    return row && (row->reg.flags & kReadTakes);
-}
-
 }  // namespace vxsim
 
 // ------------------------------------------------------- program-facing
@@ -127,9 +128,10 @@ uint32_t ioRead(uint32_t address, unsigned bytes) {
     vxsim::Processor& s = m.cpu(me);
     vxsim::hw::charge(vxsim::kIoCost);
     bool sameAsBefore = s.lastValid && s.lastAddr == address && s.lastBytes == bytes;
-    uint32_t v = m.bus.read(me, address, bytes, false);
-    if (m.bus.readTakes(me, address)) {
-        s.lastValid = false;
+    bool takes = false;
+    uint32_t v = m.bus.read(me, address, bytes, false, &takes);
+    if (takes) {
+        s.lastValid = false;  // a read that takes something is never a spin
         return v;
     }
     sameAsBefore = sameAsBefore && s.lastValue == v;

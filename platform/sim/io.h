@@ -18,14 +18,14 @@ class Bus {
 public:
     Bus(Board& board, std::initializer_list<Device*> devices);
 
-    // `bytes` is 1, 2 or 4; the address is aligned down to it.
-    uint32_t read(Cpu cpu, uint32_t address, unsigned bytes, bool peek);
+    // `bytes` is 1, 2 or 4; the address is aligned down to it. `takes`, if
+    // given, says whether the read changed its device (a read that takes a
+    // word from a FIFO is never a spin).
+    uint32_t read(Cpu cpu, uint32_t address, unsigned bytes, bool peek, bool* takes = nullptr);
     void write(Cpu cpu, uint32_t address, unsigned bytes, uint32_t value);
     // When the value read at `address` could next differ without `cpu`
     // doing anything (kNever: only other activity changes it).
     uint64_t nextChange(Cpu cpu, uint32_t address);
-    // Whether reading `address` changes its device (a read that is never a spin).
-    bool readTakes(Cpu cpu, uint32_t address) const;
     // The register's name in the trace, "NAME/16" for a part of a wider
     // register, else the address.
     std::string name(Cpu cpu, uint32_t address, unsigned bytes) const;
