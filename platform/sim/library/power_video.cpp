@@ -10,7 +10,7 @@ namespace {
 
 void setBank(const char* name, int bank, int value) {
     Machine::Impl& m = enter(name, Cpu::Main);
-    m.videoMemory.setControl(bank, static_cast<uint8_t>(VRAM_ENABLE | value));
+    m.videoMemory.setControl(bank, static_cast<uint8_t>(VramCnt::kEnable | value));
     traceCall(m, std::string(name) + "(" + std::to_string(value) + ")");
 }
 
@@ -36,7 +36,7 @@ uint32 vramSetMainBanks(VRAM_A_TYPE a, VRAM_B_TYPE b, VRAM_C_TYPE c, VRAM_D_TYPE
     const int values[4] = {a, b, c, d};
     for (int i = 0; i < 4; ++i) {
         previous |= static_cast<uint32_t>(m.videoMemory.control(i).bits) << (8 * i);
-        m.videoMemory.setControl(i, static_cast<uint8_t>(VRAM_ENABLE | values[i]));
+        m.videoMemory.setControl(i, static_cast<uint8_t>(VramCnt::kEnable | values[i]));
     }
     traceCall(m, "vramSetMainBanks(" + std::to_string(a) + "," + std::to_string(b) + "," + std::to_string(c) + "," +
                      std::to_string(d) + ")");
