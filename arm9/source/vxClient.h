@@ -4,6 +4,7 @@
 
 #include <nds.h>
 
+#include "vxFifo.h"
 #include "vxProtocol.h"
 
 // Start-up and interrupt handlers.
@@ -29,9 +30,5 @@ void vxDrawTank(int x, int y, uint16 color);
 void vxDrawAllTanks();
 
 extern vxProtocol myTank;
-
-// Words on the inter-processor FIFO.
-#define VX_FIFO_MARKER 0x12345678u
-#define VX_FIFO_SYNC 0x87654321u
 
 #endif

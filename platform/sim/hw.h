@@ -9,16 +9,31 @@
 #ifndef VXSIM_HW_H
 #define VXSIM_HW_H
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "machine.h"
+#include "scheduler.h"
+
+namespace vxsim::wifi {
+struct Wireless;
+}
 
 namespace vxsim::hw {
 
 // The processor whose program is running now.
 Cpu currentCpu();
+
+// What one library call costs the processor, in bus cycles.
+constexpr uint32_t kCallCost = 24;
+
+// Where every library stand-in begins: ends the run when `name` is called on
+// a processor other than `only`, charges `cost` (a call boundary, as in
+// charge()) and ends any spin of the caller.
+void enterCall(const char* name, std::optional<Cpu> only = std::nullopt, uint32_t cost = kCallCost);
 
 // Virtual time of the running processor, in bus cycles since power-on.
 uint64_t now();
@@ -35,9 +50,15 @@ void halt();
 
 // Like halt(), but declares that only the host network can bring what the
 // program waits for: while every processor is halted and one of them waits
-// this way, virtual time runs no faster than the wall clock, and readiness of
-// `hostFd` (if >= 0) is polled meanwhile.
-void haltForNetwork(int hostFd);
+// this way, virtual time runs no faster than the wall clock, and the wall
+// time passes in the host-wait hook.
+void haltForNetwork();
+
+// How the machine spends wall time while it waits for the host network:
+// `wait` returns at the deadline or earlier, once there is something to
+// read. Without a hook the machine sleeps. The radio installs one.
+using HostWait = std::function<void(std::chrono::steady_clock::time_point deadline)>;
+void setHostWait(HostWait wait);
 
 // A program spun on a value that has not changed: skip the running processor
 // ahead to `until` or the next scheduled event, whichever comes first, as if
@@ -48,18 +69,18 @@ void idleUntil(uint64_t until);
 void requestIrq(Cpu cpu, uint32_t mask);
 
 // Scheduler. Events run at a call boundary once every processor has reached
-// `when`; they run on whichever processor thread is current, must not block,
-// and may call requestIrq/schedule. Returns an id for cancel().
-using EventId = uint64_t;
+// `when`, with now() == when; they run on whichever processor thread is
+// current, must not block, and may call requestIrq/schedule. Returns an id
+// for cancel().
+using vxsim::EventId;
 EventId schedule(uint64_t when, std::function<void()> action);
 void cancel(EventId id);
-
-// Calls `poll` every `intervalCycles` of virtual time (host network polling).
-void addPoller(uint64_t intervalCycles, std::function<void()> poll);
+// `action` at `first`, then every `period` cycles, for as long as the handle lives.
+PeriodicEvent every(uint64_t first, uint64_t period, std::function<void()> action);
 
 // The trace. `cpu` defaults to the running processor.
-void trace(const std::string& kind, const std::string& text);
-void traceFor(Cpu cpu, const std::string& kind, const std::string& text);
+void trace(TraceKind kind, const std::string& text);
+void traceFor(Cpu cpu, TraceKind kind, const std::string& text);
 
 // Host pointer to the device address `address` in mapped memory (main RAM,
 // palettes, video memory), or null where nothing is mapped.
@@ -75,6 +96,9 @@ const MachineConfig& config();
 
 // The loaded program of a processor (for the allocation hooks).
 const ProgramImage& program(Cpu cpu);
+
+// The machine's wireless state: both halves of the library and the radio.
+wifi::Wireless& wireless();
 
 }  // namespace vxsim::hw
 

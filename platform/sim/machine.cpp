@@ -1,13 +1,15 @@
-// The machine: processor threads, the scheduler that hands the one baton
-// between them, the event heap, interrupts, the trace and the host API.
-#include <poll.h>
+// The machine: processor threads and the one baton passed between them,
+// events in step with both processors, the interrupt dispatcher, the trace,
+// the services of hw.h and the host API.
 #include <unistd.h>
 
 #include <algorithm>
 #include <cinttypes>
-#include <ctime>
+#include <cstring>
+#include <thread>
 
-#include "core.h"
+#include "machine_impl.h"
+#include "wifi/wireless.h"
 
 namespace vxsim {
 
@@ -16,40 +18,34 @@ thread_local int tlsCpu = -1;
 
 namespace {
 
+// About ten microseconds.
+constexpr int kHandOverSpins = 1000;
+
+inline void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
 // Kept reachable on purpose: parked threads of finished machines wait on them.
 std::vector<Baton*>& leakedBatons() {
     static auto* batons = new std::vector<Baton*>;
     return *batons;
 }
 
-std::string irqText(uint32_t mask) {
-    static const char* const names[32] = {
-        "IRQ_VBLANK", "IRQ_HBLANK", "IRQ_VCOUNT", "IRQ_TIMER0", "IRQ_TIMER1", "IRQ_TIMER2", "IRQ_TIMER3",
-        "IRQ_NETWORK", "IRQ_DMA0", "IRQ_DMA1", "IRQ_DMA2", "IRQ_DMA3", "IRQ_KEYS", "IRQ_CART", "IRQ_14",
-        "IRQ_15", "IRQ_IPC_SYNC", "IRQ_FIFO_EMPTY", "IRQ_FIFO_NOT_EMPTY", "IRQ_CARD", "IRQ_CARD_LINE",
-        "IRQ_GEOMETRY_FIFO", "IRQ_LID", "IRQ_SPI", "IRQ_WIFI", "IRQ_25", "IRQ_26", "IRQ_27", "IRQ_28",
-        "IRQ_29", "IRQ_30", "IRQ_31"};
-    std::string out;
-    for (int b = 0; b < 32; ++b) {
-        if (mask & (1u << b)) {
-            if (!out.empty()) out += '|';
-            out += names[b];
-        }
-    }
-    return out;
-}
-
 void cpuThreadMain(Machine::Impl* m, Baton* baton, int i) {
     tlsCpu = i;
     baton->sem[i].acquire();
-    CpuState& c = m->cpus[i];
+    Processor& c = m->cpus[i];
     c.started = true;
     std::string arg0 = c.program.name;
     char* argv[] = {arg0.data(), nullptr};
     int rc = c.program.entry(1, argv);
     // A program that returns simply stops its processor.
     c.run = RunState::Stopped;
-    m->addTrace(static_cast<Cpu>(i), "call", "main returned " + std::to_string(rc));
+    m->trace(static_cast<Cpu>(i), TraceKind::Call, "main returned " + std::to_string(rc));
     m->decide(i);
     for (;;) baton->sem[i].acquire();
 }
@@ -64,10 +60,29 @@ std::string hex(uint32_t value, int digits) {
     return buf;
 }
 
+const char* traceKindName(TraceKind kind) {
+    switch (kind) {
+    case TraceKind::IoWrite: return "io-write";
+    case TraceKind::FifoSend: return "fifo-send";
+    case TraceKind::FifoRecv: return "fifo-recv";
+    case TraceKind::Irq: return "irq";
+    case TraceKind::Call: return "call";
+    case TraceKind::Console: return "console";
+    case TraceKind::Alloc: return "alloc";
+    case TraceKind::Wifi: return "wifi";
+    case TraceKind::NetOpen: return "net-open";
+    case TraceKind::NetSend: return "net-send";
+    case TraceKind::NetRecv: return "net-recv";
+    case TraceKind::NetDrop: return "net-drop";
+    case TraceKind::NetError: return "net-error";
+    }
+    return "?";
+}
+
 std::string formatTraceEntry(const TraceEntry& entry) {
-    char head[48];
-    std::snprintf(head, sizeof head, "%12" PRIu64 " %s ", entry.cycle, cpuName(entry.cpu));
-    return head + entry.kind + " " + entry.text;
+    char head[64];
+    std::snprintf(head, sizeof head, "%12" PRIu64 " %s %s ", entry.cycle, cpuName(entry.cpu), traceKindName(entry.kind));
+    return head + entry.text;
 }
 
 Machine::Impl& callerMachine(const char* what) {
@@ -79,65 +94,46 @@ Machine::Impl& callerMachine(const char* what) {
 
 // ------------------------------------------------------------------ Impl
 
-Machine::Impl::Impl(const MachineConfig& cfg) : config(cfg) {
+Machine::Impl::Impl(const MachineConfig& cfg) : config(cfg), wireless(std::make_unique<wifi::Wireless>()) {
     if (!config.tracePath.empty()) {
         traceFile = std::fopen(config.tracePath.c_str(), "w");
         if (!traceFile) hw::fatal("cannot write the trace file " + config.tracePath);
     }
-    mapMemory();
-    resetDevices();
 }
 
 Machine::Impl::~Impl() {
+    wireless.reset();
     if (traceFile) std::fclose(traceFile);
-    unmapMemory();
 }
-
-uint64_t Machine::Impl::nextEventTime() {
-    while (!heap.empty() && !actions.count(heap.top().id)) heap.pop();
-    return heap.empty() ? kNever : heap.top().when;
-}
-
-hw::EventId Machine::Impl::scheduleAt(uint64_t when, std::function<void()> action) {
-    hw::EventId id = nextEventId++;
-    actions.emplace(id, std::move(action));
-    heap.push(Event{when, nextSeq++, id});
-    if (when < limit) limit = when;
-    return id;
-}
-
-void Machine::Impl::cancelEvent(hw::EventId id) { actions.erase(id); }
 
 void Machine::Impl::recomputeLimit() {
-    uint64_t l = nextEventTime();
-    const CpuState& o = cpu(other(cur));
+    uint64_t l = sched.next();
+    const Processor& o = cpu(other(cur));
     if (o.run == RunState::Runnable) l = std::min(l, o.time + kQuantum);
     limit = l;
 }
 
 void Machine::Impl::runDueEvents(uint64_t upTo) {
-    while (!stop && nextEventTime() <= upTo) {
-        Event ev = heap.top();
-        heap.pop();
-        auto it = actions.find(ev.id);
-        std::function<void()> fn = std::move(it->second);
-        actions.erase(it);
-        bool wasIn = inEvent;
-        uint64_t wasNow = eventNow;
-        inEvent = true;
-        eventNow = ev.when;
-        if (ev.when > horizon) horizon = ev.when;
-        fn();
-        inEvent = wasIn;
-        eventNow = wasNow;
+    for (uint64_t when; !stop && (when = sched.next()) <= upTo;) {
+        if (when > horizon) horizon = when;
+        sched.runNext();
     }
 }
 
 void Machine::Impl::handOff(int self, int to) {
     // Once released, the host may destroy this machine: touch only the baton.
     Baton* b = baton;
+    // In fast mode the baton usually comes back within microseconds, far
+    // sooner than a sleep on the semaphore and the wake-up after it take:
+    // wait a little awake first. Paced to the wall clock, it would only burn
+    // the time the other thread sleeps away.
+    int spins = config.realtime ? 0 : kHandOverSpins;
     if (to != kHostThread) cur = static_cast<Cpu>(to);
     b->sem[to].release();
+    for (int i = 0; i < spins; ++i) {
+        if (b->sem[self].try_acquire()) return;
+        cpuRelax();
+    }
     b->sem[self].acquire();
 }
 
@@ -154,7 +150,7 @@ void Machine::Impl::decide(int self) {
         uint64_t low = kNever;
         int lowest = -1;
         for (int i = 0; i < 2; ++i) {
-            const CpuState& c = cpus[i];
+            const Processor& c = cpus[i];
             if (c.run != RunState::Runnable) continue;
             if (c.time < low || (c.time == low && i == idx(cur))) {
                 low = c.time;
@@ -162,16 +158,16 @@ void Machine::Impl::decide(int self) {
             }
         }
         if (lowest < 0) {
-            uint64_t e = nextEventTime();
+            uint64_t e = sched.next();
             if (e == kNever) hw::fatal("every processor waits and nothing is scheduled");
             bool net = false;
-            for (const CpuState& c : cpus) net = net || (c.run == RunState::Halted && c.netWait);
+            for (const Processor& c : cpus) net = net || (c.run == RunState::Halted && c.netWait);
             if ((net || config.realtime) && e > horizon) waitWall(horizon, e, net);
             runDueEvents(e);
             continue;
         }
         if (low > horizon) horizon = low;
-        if (nextEventTime() <= low) {
+        if (sched.next() <= low) {
             runDueEvents(low);
             continue;
         }
@@ -195,57 +191,60 @@ void Machine::Impl::boundary() {
     takeInterrupts();
 }
 
+// The library's dispatcher: everything requested and enabled, acknowledged
+// and handed to its handlers, until nothing is left.
 void Machine::Impl::takeInterrupts() {
     Cpu me = cur;
-    CpuState& s = cpu(me);
-    while (s.ime && !s.inIrq && (s.ie & s.iflags)) {
-        uint32_t pending = s.ie & s.iflags;
-        s.iflags &= ~pending;
-        s.happened |= pending;
-        s.lastValid = false;
-        addTrace(me, "irq", irqText(pending));
-        s.inIrq = true;
+    Processor& p = cpu(me);
+    Interrupts::State& s = interrupts.of(me);
+    while (s.takeable()) {
+        uint32_t pending = s.pendingEnabled();
+        s.flags &= ~pending;
+        s.served |= pending;
+        p.lastValid = false;
+        trace(me, TraceKind::Irq, Interrupts::names(pending));
+        s.inHandler = true;
         for (int b = 0; b < 32; ++b) {
             if ((pending & (1u << b)) && s.handlers[b]) s.handlers[b]();
         }
-        s.inIrq = false;
-        s.lastValid = false;
+        s.inHandler = false;
+        p.lastValid = false;
     }
 }
 
-void Machine::Impl::haltCurrent(bool network, int fd) {
+void Machine::Impl::haltCurrent(bool network) {
     Cpu me = cur;
-    CpuState& s = cpu(me);
+    Processor& s = cpu(me);
     s.lastValid = false;
     s.time += kIoCost;
-    if (s.ie & s.iflags) {
+    if (interrupts.of(me).pendingEnabled()) {
         boundary();
         return;
     }
     s.run = RunState::Halted;
     s.netWait = network;
-    s.netFd = fd;
     decide(idx(me));
     s.netWait = false;
-    s.netFd = -1;
     takeInterrupts();
 }
 
 void Machine::Impl::idle(uint64_t until) {
-    CpuState& s = cpu(cur);
-    uint64_t target = std::min(until, nextEventTime());
-    const CpuState& o = cpu(other(cur));
+    Processor& s = cpu(cur);
+    uint64_t target = std::min(until, sched.next());
+    const Processor& o = cpu(other(cur));
     if (o.run == RunState::Runnable) target = std::min(target, o.time + kQuantum);
     if (target != kNever && target > s.time) s.time = target;
     boundary();
 }
 
+// A halted processor wakes when an enabled interrupt is requested, whatever
+// the master enable says.
 void Machine::Impl::requestIrq(Cpu c, uint32_t mask) {
-    CpuState& s = cpu(c);
-    s.iflags |= mask;
-    if (s.run == RunState::Halted && (s.ie & s.iflags)) {
+    interrupts.request(c, mask);
+    Processor& s = cpu(c);
+    if (s.run == RunState::Halted && interrupts.of(c).pendingEnabled()) {
         s.run = RunState::Runnable;
-        uint64_t t = inEvent ? eventNow : cpu(cur).time;
+        uint64_t t = timeOf(cur);
         if (t > s.time) s.time = t;
         recomputeLimit();
     }
@@ -253,7 +252,7 @@ void Machine::Impl::requestIrq(Cpu c, uint32_t mask) {
 
 // Real-time mode keeps virtual time on the wall clock, anchored once and
 // re-anchored only after falling far behind (so short stalls are caught up).
-void Machine::Impl::waitWall(uint64_t fromCycle, uint64_t toCycle, bool pollNet) {
+void Machine::Impl::waitWall(uint64_t fromCycle, uint64_t toCycle, bool forNetwork) {
     using namespace std::chrono;
     auto wallNow = steady_clock::now();
     steady_clock::time_point deadline;
@@ -269,24 +268,15 @@ void Machine::Impl::waitWall(uint64_t fromCycle, uint64_t toCycle, bool pollNet)
         deadline = wallNow + nanoseconds((toCycle - fromCycle) * 1000000000ull / kBusHz);
     }
     if (deadline <= wallNow) return;
-    if (pollNet) {
-        pollfd fds[2];
-        nfds_t n = 0;
-        for (const CpuState& c : cpus) {
-            if (c.run == RunState::Halted && c.netWait && c.netFd >= 0) fds[n++] = pollfd{c.netFd, POLLIN, 0};
-        }
-        auto left = duration_cast<nanoseconds>(deadline - wallNow).count();
-        timespec ts{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
-        if (n > 0) {
-            ppoll(fds, n, &ts, nullptr);
-            return;
-        }
+    if (forNetwork && hostWait) {
+        hostWait(deadline);
+        return;
     }
     std::this_thread::sleep_until(deadline);
 }
 
-void Machine::Impl::addTrace(Cpu c, const std::string& kind, const std::string& text) {
-    TraceEntry e{inEvent ? eventNow : cpu(cur).time, c, kind, text};
+void Machine::Impl::trace(Cpu c, TraceKind kind, const std::string& text) {
+    TraceEntry e{timeOf(cur), c, kind, text};
     if (traceFile) std::fprintf(traceFile, "%s\n", formatTraceEntry(e).c_str());
     traceLog.push_back(std::move(e));
     if (traceLog.size() > kTraceKeep) traceLog.pop_front();
@@ -300,57 +290,51 @@ Cpu currentCpu() { return gMachine->cur; }
 
 uint64_t now() {
     Machine::Impl& m = *gMachine;
-    return m.inEvent ? m.eventNow : m.cpu(m.cur).time;
+    return m.timeOf(m.cur);
 }
 
 void charge(uint32_t cycles) {
     Machine::Impl& m = *gMachine;
-    CpuState& s = m.cpu(m.cur);
+    Processor& s = m.cpu(m.cur);
     s.time += cycles;
-    if (s.time < m.limit && !(s.ime && (s.ie & s.iflags) && !s.inIrq)) return;
+    if (s.time < m.limit && !m.interrupts.of(m.cur).takeable()) return;
     if (tlsCpu != idx(m.cur)) fatal("charge() called outside the running processor");
     m.boundary();
 }
 
-void halt() { callerMachine("halt").haltCurrent(false, -1); }
+void enterCall(const char* name, std::optional<Cpu> only, uint32_t cost) {
+    Machine::Impl& m = callerMachine(name);
+    if (only && m.cur != *only) {
+        fatal(std::string(name) + "() belongs to " + cpuName(*only) + " but " + cpuName(m.cur) + " called it");
+    }
+    charge(cost);
+    m.cpu(m.cur).lastValid = false;
+}
 
-void haltForNetwork(int hostFd) { callerMachine("haltForNetwork").haltCurrent(true, hostFd); }
+void halt() { callerMachine("halt").haltCurrent(false); }
+
+void haltForNetwork() { callerMachine("haltForNetwork").haltCurrent(true); }
+
+void setHostWait(HostWait wait) { gMachine->hostWait = std::move(wait); }
 
 void idleUntil(uint64_t until) { callerMachine("idleUntil").idle(until); }
 
 void requestIrq(Cpu cpu, uint32_t mask) { gMachine->requestIrq(cpu, mask); }
 
-EventId schedule(uint64_t when, std::function<void()> action) {
-    return gMachine->scheduleAt(when, std::move(action));
+EventId schedule(uint64_t when, std::function<void()> action) { return gMachine->sched.at(when, std::move(action)); }
+
+void cancel(EventId id) { gMachine->sched.cancel(id); }
+
+PeriodicEvent every(uint64_t first, uint64_t period, std::function<void()> action) {
+    return gMachine->sched.every(first, period, std::move(action));
 }
 
-void cancel(EventId id) { gMachine->cancelEvent(id); }
+void trace(TraceKind kind, const std::string& text) { gMachine->trace(gMachine->cur, kind, text); }
 
-void addPoller(uint64_t intervalCycles, std::function<void()> poll) {
-    if (intervalCycles == 0) fatal("addPoller with a zero interval");
-    struct Poller {
-        uint64_t interval;
-        std::function<void()> fn;
-        void arm(uint64_t when) {
-            gMachine->scheduleAt(when, [this] {
-                fn();
-                arm(now() + interval);
-            });
-        }
-    };
-    // Lives as long as the machine's schedule refers to it; a poller is for good.
-    auto* p = new Poller{intervalCycles, std::move(poll)};
-    static std::vector<std::unique_ptr<Poller>> pollers;
-    pollers.emplace_back(p);
-    p->arm(now() + intervalCycles);
-}
-
-void trace(const std::string& kind, const std::string& text) { gMachine->addTrace(gMachine->cur, kind, text); }
-
-void traceFor(Cpu cpu, const std::string& kind, const std::string& text) { gMachine->addTrace(cpu, kind, text); }
+void traceFor(Cpu cpu, TraceKind kind, const std::string& text) { gMachine->trace(cpu, kind, text); }
 
 void* deviceMemory(uint32_t address) {
-    if (!gMachine || !gMachine->mapped(address)) return nullptr;
+    if (!gMachine || !gMachine->memory.mapped(address)) return nullptr;
     return reinterpret_cast<void*>(static_cast<uintptr_t>(address));
 }
 
@@ -365,6 +349,8 @@ void fatal(const std::string& message) {
 const MachineConfig& config() { return gMachine->config; }
 
 const ProgramImage& program(Cpu cpu) { return gMachine->cpu(cpu).program; }
+
+wifi::Wireless& wireless() { return *gMachine->wireless; }
 
 }  // namespace hw
 
@@ -392,35 +378,19 @@ void Machine::powerOn() {
     if (m.poweredOn) hw::fatal("powerOn() twice");
     m.baton = new Baton;
     leakedBatons().push_back(m.baton);
-    if (m.clockSet) {
-        // The host set the clock before power-on.
-    } else if (m.config.clock) {
-        m.clockBase = *m.config.clock;
-    } else {
-        std::time_t t = std::time(nullptr);
-        std::tm tm{};
-        localtime_r(&t, &tm);
-        m.clockBase = RtcTime{1900 + tm.tm_year, tm.tm_mon + 1, tm.tm_mday, tm.tm_wday,
-                              tm.tm_hour, tm.tm_min, tm.tm_sec};
-        if (m.clockBase.year < 2000 || m.clockBase.year > 2099) m.clockBase.year = 2000 + m.clockBase.year % 100;
-    }
+    m.clock.powerOn(m.config);
     m.poweredOn = true;
-    m.startDisplay();
+    m.displayStatus.start([&m] {
+        if (++m.frames >= m.targetFrames) m.stop = true;
+    });
     if (m.config.realtime) {
         // Pacing points a millisecond apart keep both processors near the wall clock.
-        struct Pacer {
-            static void arm(uint64_t when) {
-                gMachine->scheduleAt(when, [when] {
-                    gMachine->waitWall(when, when, false);
-                    arm(when + kBusHz / 1000);
-                });
-            }
-        };
-        Pacer::arm(kBusHz / 1000);
+        constexpr uint64_t kMillisecond = kBusHz / 1000;
+        m.pacer = m.sched.every(kMillisecond, kMillisecond, [&m] { m.waitWall(m.sched.eventTime(), m.sched.eventTime(), false); });
     }
     m.cur = m.cpu(Cpu::Main).program.entry ? Cpu::Main : Cpu::Co;
     for (int i = 0; i < 2; ++i) {
-        CpuState& c = m.cpus[i];
+        Processor& c = m.cpus[i];
         if (!c.program.entry) continue;
         c.run = RunState::Runnable;
         std::thread(cpuThreadMain, &m, m.baton, i).detach();
@@ -449,33 +419,22 @@ bool Machine::runUntil(const std::function<bool()>& pred, uint64_t maxFrames) {
 uint64_t Machine::cycles() const { return impl_->horizon; }
 uint64_t Machine::frameCount() const { return impl_->frames; }
 
-void Machine::setKeys(uint32_t held) { impl_->keys = held; }
+void Machine::setKeys(uint32_t held) { impl_->keypad.setHeld(held); }
 
 void Machine::setTouch(bool down, int rawX, int rawY, int px, int py, int z1, int z2) {
-    Impl& m = *impl_;
-    m.penDown = down;
-    m.touchRaw[0] = static_cast<int16_t>(rawX);
-    m.touchRaw[1] = static_cast<int16_t>(rawY);
-    m.touchPx[0] = static_cast<int16_t>(px);
-    m.touchPx[1] = static_cast<int16_t>(py);
-    m.touchZ[0] = static_cast<int16_t>(z1);
-    m.touchZ[1] = static_cast<int16_t>(z2);
+    auto n = [](int v) { return static_cast<int16_t>(v); };
+    impl_->touchScreen.setTouch(down, TouchScreen::Position{n(rawX), n(rawY), n(px), n(py), n(z1), n(z2)});
 }
 
-void Machine::setBattery(uint16_t value) { impl_->battery = value; }
-void Machine::setAux(uint16_t value) { impl_->aux = value; }
+void Machine::setBattery(uint16_t value) { impl_->touchScreen.setBattery(value); }
+void Machine::setAux(uint16_t value) { impl_->touchScreen.setAux(value); }
 
 void Machine::setTemperature(uint32_t temperature, int diode1, int diode2) {
-    impl_->temperature = temperature;
-    impl_->diode[0] = diode1;
-    impl_->diode[1] = diode2;
+    impl_->touchScreen.setTemperature(temperature, diode1, diode2);
 }
 
 void Machine::setClock(const RtcTime& time, uint8_t statusByte) {
-    impl_->clockBase = time;
-    impl_->clockStatus = statusByte;
-    impl_->clockSet = true;
-    impl_->clockBaseCycle = impl_->horizon;
+    impl_->clock.set(time, statusByte, impl_->horizon);
 }
 
 std::vector<uint8_t> Machine::renderScreens() const { return vxsim::renderScreens(*impl_); }
@@ -483,7 +442,21 @@ std::vector<uint8_t> Machine::renderScreens() const { return vxsim::renderScreen
 std::vector<TraceEntry> Machine::trace() const { return {impl_->traceLog.begin(), impl_->traceLog.end()}; }
 
 uint32_t Machine::peekIo(Cpu cpu, uint32_t address, unsigned bytes) const {
-    return impl_->ioRead(cpu, address, bytes, true);
+    return impl_->bus.read(cpu, address, bytes, true);
+}
+
+bool Machine::readMemory(uint32_t address, void* out, size_t size) const {
+    if (tlsCpu != -1) hw::fatal("readMemory() called from a processor");
+    if (!impl_->memory.mapped(address, size)) return false;
+    std::memcpy(out, reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), size);
+    return true;
+}
+
+bool Machine::writeMemory(uint32_t address, const void* data, size_t size) {
+    if (tlsCpu != -1) hw::fatal("writeMemory() called from a processor");
+    if (!impl_->memory.mapped(address, size)) return false;
+    std::memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(address)), data, size);
+    return true;
 }
 
 }  // namespace vxsim

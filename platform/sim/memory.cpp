@@ -1,17 +1,13 @@
-// Device memory mapped at its device addresses in this process: main memory
-// (4 MB, mirrored up to 0x02FFFFFF), palettes and the video-memory banks.
-//
-// Video memory the processor cannot see under the current bank settings is
-// left inaccessible: a program storing there has a bug (on the device the
-// store is lost), and failing at the faulting address names it precisely
-// instead of showing only as a picture that never appears.
+#include "memory.h"
+
 #include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstring>
 
-#include "core.h"
+#include "format.h"
+#include "hw.h"
 
 namespace vxsim {
 
@@ -19,11 +15,10 @@ namespace {
 
 constexpr uint32_t kRamBase = 0x02000000, kRamSize = 4u << 20, kRamMirrors = 4;
 constexpr uint32_t kPaletteBase = 0x05000000, kPaletteSize = 4096;
+constexpr uint32_t kPalettesUsed = 0x800;  // both engines' background and sprite palettes
 constexpr uint32_t kVramBase = 0x06000000, kVramSpan = 0x00900000;
-constexpr uint32_t kBankSize[5] = {128u << 10, 128u << 10, 128u << 10, 128u << 10, 64u << 10};
-constexpr uint32_t kBankOffset[5] = {0, 128u << 10, 256u << 10, 384u << 10, 512u << 10};
+constexpr uint32_t kBankOffset[kVramBanks] = {0, 128u << 10, 256u << 10, 384u << 10, 512u << 10};
 constexpr uint32_t kBankTotal = 576u << 10;
-constexpr uint32_t kLcdAddress[5] = {0x06800000, 0x06820000, 0x06840000, 0x06860000, 0x06880000};
 
 struct sigaction gPreviousSegv;
 bool gSegvInstalled = false;
@@ -87,74 +82,59 @@ int memoryFile(const char* name, size_t size) {
     return fd;
 }
 
-// The processor address of a bank under its control value, or 0 if hidden.
-uint32_t bankAddress(int bank, uint8_t control) {
-    if (!(control & 0x80)) return 0;
-    unsigned mst = control & 7, offset = (control >> 3) & 3;
-    switch (mst) {
-    case 0:
-        return kLcdAddress[bank];
-    case 1:
-        return bank == 4 ? 0x06000000 : 0x06000000 + 0x20000 * offset;
-    case 2:
-        if (bank == 0 || bank == 1) return 0x06400000 + 0x20000 * (offset & 1);
-        if (bank == 4) return 0x06400000;
-        return 0;  // C and D here belong to the co-processor
-    case 4:
-        if (bank == 2) return 0x06200000;
-        if (bank == 3) return 0x06600000;
-        return 0;
-    default:
-        return 0;
-    }
-}
-
 }  // namespace
 
-void Machine::Impl::mapMemory() {
+Memory::Memory() {
     installSegvHandler();
-    ramFd = memoryFile("vx-main-memory", kRamSize);
+    ramFd_ = memoryFile("vx-main-memory", kRamSize);
     for (uint32_t k = 0; k < kRamMirrors; ++k) {
-        mapAt(kRamBase + k * kRamSize, kRamSize, PROT_READ | PROT_WRITE, MAP_SHARED, ramFd, 0, false);
+        mapAt(kRamBase + k * kRamSize, kRamSize, PROT_READ | PROT_WRITE, MAP_SHARED, ramFd_, 0, false);
     }
     mapAt(kPaletteBase, kPaletteSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0, false);
     mapAt(kVramBase, kVramSpan, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0, false);
-    vramFd = memoryFile("vx-video-memory", kBankTotal);
-    void* host = mmap(nullptr, kBankTotal, PROT_READ | PROT_WRITE, MAP_SHARED, vramFd, 0);
+    vramFd_ = memoryFile("vx-video-memory", kBankTotal);
+    void* host = mmap(nullptr, kBankTotal, PROT_READ | PROT_WRITE, MAP_SHARED, vramFd_, 0);
     if (host == MAP_FAILED) hw::fatal("cannot map video memory");
-    vramHost = static_cast<uint8_t*>(host);
+    vramHost_ = static_cast<uint8_t*>(host);
 }
 
-void Machine::Impl::unmapMemory() {
+Memory::~Memory() {
     munmap(reinterpret_cast<void*>(static_cast<uintptr_t>(kRamBase)), kRamSize * kRamMirrors);
     munmap(reinterpret_cast<void*>(static_cast<uintptr_t>(kPaletteBase)), kPaletteSize);
     munmap(reinterpret_cast<void*>(static_cast<uintptr_t>(kVramBase)), kVramSpan);
-    if (vramHost) munmap(vramHost, kBankTotal);
-    if (ramFd >= 0) close(ramFd);
-    if (vramFd >= 0) close(vramFd);
+    if (vramHost_) munmap(vramHost_, kBankTotal);
+    if (ramFd_ >= 0) close(ramFd_);
+    if (vramFd_ >= 0) close(vramFd_);
 }
 
-void Machine::Impl::remapVram() {
+void Memory::mapBanks(const std::vector<BankMapping>& banks) {
     mapAt(kVramBase, kVramSpan, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0, true);
-    mappings.clear();
-    for (int bank = 0; bank < 5; ++bank) {
-        uint32_t address = bankAddress(bank, vramcnt[bank]);
-        if (!address) continue;
-        mapAt(address, kBankSize[bank], PROT_READ | PROT_WRITE, MAP_SHARED, vramFd, kBankOffset[bank], true);
-        mappings.push_back(BankMapping{bank, address, kBankSize[bank]});
+    for (const BankMapping& b : banks) {
+        mapAt(b.address, kBankSize[b.bank], PROT_READ | PROT_WRITE, MAP_SHARED, vramFd_, kBankOffset[b.bank], true);
     }
+    banks_ = banks;
 }
 
-bool Machine::Impl::mapped(uint32_t address) const {
+bool Memory::mapped(uint32_t address) const {
     if (address >= kRamBase && address < kRamBase + kRamSize * kRamMirrors) return true;
-    if (address >= kPaletteBase && address < kPaletteBase + 0x800) return true;
-    for (const BankMapping& b : mappings) {
-        if (address >= b.address && address - b.address < b.size) return true;
+    if (address >= kPaletteBase && address < kPaletteBase + kPalettesUsed) return true;
+    for (const BankMapping& b : banks_) {
+        if (address >= b.address && address - b.address < kBankSize[b.bank]) return true;
     }
     return false;
 }
 
-// Bank contents regardless of where the processor sees them (renderer).
-const uint8_t* bankContents(const Machine::Impl& m, int bank) { return m.vramHost + kBankOffset[bank]; }
+bool Memory::mapped(uint32_t address, size_t size) const {
+    if (size == 0) return true;
+    uint64_t last = static_cast<uint64_t>(address) + size - 1;
+    if (last > UINT32_MAX) return false;
+    // Every region begins on a 4 KB boundary; the palettes end inside one.
+    for (uint64_t a = address; a <= last; a = (a | 0xFFF) + 1) {
+        if (!mapped(static_cast<uint32_t>(a))) return false;
+    }
+    return mapped(static_cast<uint32_t>(last));
+}
+
+const uint8_t* Memory::bankContents(int bank) const { return vramHost_ + kBankOffset[bank]; }
 
 }  // namespace vxsim

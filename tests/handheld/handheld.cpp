@@ -5,7 +5,6 @@
 #include <cstring>
 #include <ostream>
 
-#include "hw.h"
 #include "stand_ins.h"
 
 namespace hhtest {
@@ -14,6 +13,7 @@ namespace {
 
 constexpr uint32_t kFramebuffer = 0x06800000;
 constexpr uint32_t kTransferRegion = 0x027FF000;
+constexpr uint32_t kMainMemory = 0x02000000, kMainMemorySize = 4u << 20;
 constexpr int kRowsDrawn = 193;
 
 }  // namespace
@@ -34,41 +34,31 @@ vxsim::ProgramImage standIn(Cpu cpu) {
     return image;
 }
 
-Handheld::Handheld(const vxsim::MachineConfig& config, const vxsim::ProgramImage& main,
-                   const vxsim::ProgramImage& co, bool powerOn)
-    : machine(config) {
-    if (main.entry) machine.load(Cpu::Main, main);
-    if (co.entry) machine.load(Cpu::Co, co);
-    if (powerOn) machine.powerOn();
-}
+std::string consoleCompact(const Handheld& h) { return compact(h.consoleText()); }
 
-std::vector<TraceEntry> Handheld::entries(Cpu cpu, const std::string& kind, const std::string& text) const {
-    std::vector<TraceEntry> out;
-    for (const TraceEntry& e : machine.trace()) {
-        if (e.cpu == cpu && e.kind == kind && e.text.find(text) != std::string::npos) out.push_back(e);
-    }
-    return out;
-}
-
-int Handheld::count(Cpu cpu, const std::string& kind, const std::string& text) const {
-    return static_cast<int>(entries(cpu, kind, text).size());
-}
-
-std::string Handheld::consoleText() const {
-    std::string out;
-    for (const std::string& row : machine.consoleLines()) out += row + "\n";
-    return out;
-}
-
-std::string Handheld::consoleCompact() const { return compact(consoleText()); }
-
-uint16_t Handheld::pixel(int row, int column) const {
-    auto* p = static_cast<const uint16_t*>(vxsim::hw::deviceMemory(kFramebuffer + 512u * row + 2u * column));
-    if (!p) {
+uint16_t framebufferPixel(const Handheld& h, int row, int column) {
+    uint16_t p = 0xFFFF;
+    if (!h.machine.readMemory(kFramebuffer + 512u * row + 2u * column, &p, sizeof p)) {
         ADD_FAILURE() << "bank A is not mapped for the processor at 0x06800000";
-        return 0xFFFF;
     }
-    return *p;
+    return p;
+}
+
+uint32_t transferField(const Handheld& h, int offset, int bytes) {
+    uint8_t p[4] = {};
+    if (!h.machine.readMemory(kTransferRegion + offset, p, bytes)) {
+        ADD_FAILURE() << "main memory is not mapped at 0x027FF000";
+        return 0;
+    }
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | p[i];
+    return v;
+}
+
+void setTransferField(Handheld& h, int offset, int bytes, uint32_t value) {
+    uint8_t p[4];
+    for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
+    if (!h.machine.writeMemory(kTransferRegion + offset, p, bytes)) ADD_FAILURE() << "main memory is not mapped at 0x027FF000";
 }
 
 std::string compact(const std::string& text) {
@@ -127,7 +117,7 @@ std::string consoleThroughFailedReceive(const std::string& handle) {
 }
 
 std::string socketHandle(const Handheld& h) {
-    auto calls = h.entries(Cpu::Main, "call", "socket(2, 2, 0)=");
+    auto calls = h.entries(Cpu::Main, TraceKind::Call, "socket(2, 2, 0)=");
     if (calls.empty()) return "<no socket call>";
     return calls.front().text.substr(calls.front().text.find(")=") + 2);
 }
@@ -139,12 +129,11 @@ std::ostream& operator<<(std::ostream& os, const Area& a) {
 
 Area litArea(const Handheld& h) {
     Area a;
-    if (!vxsim::hw::deviceMemory(kFramebuffer) || !vxsim::hw::deviceMemory(kFramebuffer + 512u * kRowsDrawn - 1)) {
+    std::vector<uint16_t> fb(256 * kRowsDrawn);
+    if (!h.machine.readMemory(kFramebuffer, fb.data(), fb.size() * sizeof fb[0])) {
         ADD_FAILURE() << "bank A is not mapped for the processor at 0x06800000";
         return a;
     }
-    auto* fb = reinterpret_cast<const uint16_t*>(static_cast<uintptr_t>(kFramebuffer));
-    (void)h;
     for (int r = 0; r < kRowsDrawn; ++r) {
         for (int c = 0; c < 256; ++c) {
             uint16_t v = fb[r * 256 + c];
@@ -190,40 +179,27 @@ Area expectedSquare(int x, int y) {
     return a;
 }
 
-uint32_t transferField(int offset, int bytes) {
-    auto* p = static_cast<const uint8_t*>(vxsim::hw::deviceMemory(kTransferRegion + offset));
-    if (!p) {
-        ADD_FAILURE() << "main memory is not mapped at 0x027FF000";
-        return 0;
-    }
-    uint32_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | p[i];
-    return v;
-}
-
-void setTransferField(int offset, int bytes, uint32_t value) {
-    auto* p = static_cast<uint8_t*>(vxsim::hw::deviceMemory(kTransferRegion + offset));
-    if (!p) {
-        ADD_FAILURE() << "main memory is not mapped at 0x027FF000";
-        return;
-    }
-    for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 std::unique_ptr<Session> Session::start(const Options& options, std::string& error) {
     auto s = std::make_unique<Session>();
-    PeerOptions reg;
-    reg.acks = options.acks;
-    reg.ack = options.ack;
-    reg.ackFromAddress = options.ackFromAddress;
-    s->registrar = Peer::start(reg, error);
+    vxtest::PeerOptions reg;
+    reg.reply = vxtest::answer({'A', 'D', 'D', 'M', 'E'}, options.ack, options.acks);
+    reg.replyAddress = options.ackFromAddress;
+    s->registrar = LoopbackPeer::start(reg, error);
     if (!s->registrar) return nullptr;
-    s->states = Peer::start(PeerOptions{}, error);
+    s->states = LoopbackPeer::start(vxtest::PeerOptions{}, error);
     if (!s->states) return nullptr;
     vxsim::MachineConfig config = options.config;
     config.forwards.push_back(vxsim::PortForward{80, 0x7F000001, s->registrar->port()});
     if (options.stateForward) config.forwards.push_back(vxsim::PortForward{9780, 0x7F000001, s->states->port()});
-    s->handheld = std::make_unique<Handheld>(config, realProgram(Cpu::Main), realProgram(Cpu::Co));
+    s->handheld = std::make_unique<Handheld>(config, realProgram(Cpu::Main), realProgram(Cpu::Co), false);
+    if (options.memoryFill) {
+        std::vector<uint8_t> fill(kMainMemorySize, *options.memoryFill);
+        if (!s->handheld->machine.writeMemory(kMainMemory, fill.data(), fill.size())) {
+            error = "main memory is not mapped at 0x02000000";
+            return nullptr;
+        }
+    }
+    s->handheld->machine.powerOn();
     return s;
 }
 
@@ -243,7 +219,7 @@ std::unique_ptr<Session> startPlaying(const Session::Options& options) {
 
 bool Session::untilPlaying(uint64_t maxFrames) {
     auto returned = [this] {
-        for (const TraceEntry& e : handheld->entries(Cpu::Main, "call", "recvfrom(")) {
+        for (const TraceEntry& e : handheld->entries(Cpu::Main, TraceKind::Call, "recvfrom(")) {
             if (e.text.find("waiting") == std::string::npos) return true;
         }
         return false;
@@ -269,7 +245,7 @@ void Session::hold(uint32_t keys, uint64_t passes) {
 
 int Session::stateSends() const {
     int n = 0;
-    for (const TraceEntry& e : handheld->entries(Cpu::Main, "call", "sendto(")) {
+    for (const TraceEntry& e : handheld->entries(Cpu::Main, TraceKind::Call, "sendto(")) {
         n += e.text.find(" 12 bytes") != std::string::npos && e.text.find(")=12") != std::string::npos;
     }
     return n;
@@ -278,20 +254,27 @@ int Session::stateSends() const {
 std::vector<State> Session::records() {
     int sent = stateSends();
     EXPECT_TRUE(states->waitFor(static_cast<size_t>(sent), std::chrono::seconds(5)))
-        << "only " << states->caught().size() << " of " << sent << " state records arrived";
+        << "only " << states->received().size() << " of " << sent << " state records arrived";
     // Anything more would be a datagram the program did not report sending.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     int bad = 0;
-    std::vector<State> out = hhtest::states(states->caught(), &bad);
+    std::vector<State> out = hhtest::states(states->received(), &bad);
     EXPECT_EQ(bad, 0) << "datagrams on the state port that are not 12 bytes";
     return out;
 }
 
-int findFrom(const std::vector<TraceEntry>& entries, size_t from, const std::string& kind, const std::string& text) {
-    for (size_t i = from; i < entries.size(); ++i) {
-        if (entries[i].kind == kind && entries[i].text.find(text) != std::string::npos) return static_cast<int>(i);
+std::vector<State> states(const std::vector<PeerDatagram>& received, int* bad) {
+    std::vector<State> out;
+    int wrong = 0;
+    for (const PeerDatagram& d : received) {
+        if (auto record = vxtest::decodeState(d.data)) {
+            out.push_back(*record);
+        } else {
+            ++wrong;
+        }
     }
-    return -1;
+    if (bad) *bad = wrong;
+    return out;
 }
 
 }  // namespace hhtest

@@ -11,13 +11,20 @@
 #include <string>
 #include <vector>
 
-#include "machine.h"
-#include "peer.h"
+#include "handheld_fixture.h"
+#include "loopback_peer.h"
+#include "state_records.h"
 
 namespace hhtest {
 
 using vxsim::Cpu;
 using vxsim::TraceEntry;
+using vxsim::TraceKind;
+using vxtest::findFrom;
+using vxtest::Handheld;
+using vxtest::LoopbackPeer;
+using vxtest::PeerDatagram;
+using State = vxProtocol;
 
 // Key bits of the keypad (KEY_* of the handheld's header; 1 = held here).
 constexpr uint32_t kA = 1u << 0, kRight = 1u << 4, kLeft = 1u << 5, kUp = 1u << 6, kDown = 1u << 7;
@@ -31,25 +38,16 @@ constexpr uint64_t kPassFrames = 3;                // vertical blanks per pass o
 vxsim::ProgramImage realProgram(Cpu cpu);
 vxsim::ProgramImage standIn(Cpu cpu);  // the test's own part for that processor
 
-struct Handheld {
-    // A missing image (no entry) leaves that processor without a program.
-    Handheld(const vxsim::MachineConfig& config, const vxsim::ProgramImage& main, const vxsim::ProgramImage& co,
-             bool powerOn = true);
+// The console's text with whitespace removed (which does not depend on
+// where rows wrap).
+std::string consoleCompact(const Handheld& h);
 
-    // Trace entries of one processor and kind whose text contains `text`.
-    std::vector<TraceEntry> entries(Cpu cpu, const std::string& kind, const std::string& text = "") const;
-    int count(Cpu cpu, const std::string& kind, const std::string& text = "") const;
+// Main-processor framebuffer (bank A, processor-mapped), row 0..192.
+uint16_t framebufferPixel(const Handheld& h, int row, int column);
 
-    // The console rows joined by '\n', and all of it with whitespace removed
-    // (which does not depend on where rows wrap).
-    std::string consoleText() const;
-    std::string consoleCompact() const;
-
-    // Main-processor framebuffer (bank A, processor-mapped), row 0..192.
-    uint16_t pixel(int row, int column) const;
-
-    vxsim::Machine machine;
-};
+// Little-endian field of the transfer region at 0x027FF000.
+uint32_t transferField(const Handheld& h, int offset, int bytes);
+void setTransferField(Handheld& h, int offset, int bytes, uint32_t value);
 
 // Whitespace removed.
 std::string compact(const std::string& text);
@@ -83,19 +81,18 @@ Area drawnSquare(Handheld& h);
 // columns 0..255.
 Area expectedSquare(int x, int y);
 
-// Little-endian field of the transfer region at 0x027FF000.
-uint32_t transferField(int offset, int bytes);
-void setTransferField(int offset, int bytes, uint32_t value);
-
 // The real programs with stand-ins for the server on loopback: "ADDME" to
 // port 80 reaches `registrar`, state records to port 9780 reach `states`.
 struct Session {
     struct Options {
-        std::vector<uint8_t> ack = idBytes(7);
+        std::vector<uint8_t> ack = vxtest::encodeId(7);
         int acks = 1;
         std::string ackFromAddress;  // answer from another address
         bool stateForward = true;    // no forward: states go where the ACK says
         vxsim::MachineConfig config;
+        // Main memory holds this byte everywhere at power-on, as leftovers of
+        // an earlier run would.
+        std::optional<uint8_t> memoryFill;
     };
     static std::unique_ptr<Session> start(const Options& options, std::string& error);
 
@@ -109,8 +106,8 @@ struct Session {
     int stateSends() const;
     std::vector<State> records();
 
-    std::unique_ptr<Peer> registrar, states;
-    Peer* sink = nullptr;  // where state records land, when not at `states`
+    std::unique_ptr<LoopbackPeer> registrar, states;
+    LoopbackPeer* sink = nullptr;  // where state records land, when not at `states`
     bool missing = false;  // a hold found records missing
     std::unique_ptr<Handheld> handheld;
 };
@@ -118,8 +115,8 @@ struct Session {
 // Session::start, then untilPlaying; null, with the test failed, if either fails.
 std::unique_ptr<Session> startPlaying(const Session::Options& options = {});
 
-// First position in `entries` at or after `from` with `kind` and text
-// containing `text`, or -1.
-int findFrom(const std::vector<TraceEntry>& entries, size_t from, const std::string& kind, const std::string& text);
+// The state records among `received`, in arrival order; every datagram must
+// be exactly 12 bytes, else `bad` counts it.
+std::vector<State> states(const std::vector<PeerDatagram>& received, int* bad = nullptr);
 
 }  // namespace hhtest

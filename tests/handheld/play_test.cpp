@@ -80,10 +80,10 @@ TEST(Play, OneStepPerPassOfThreeFramesAndNothingSentWithoutKeys) {
     EXPECT_EQ(p.tank.X, 138);
     // Between two steps: the clear, the square and three waits for the vertical blank.
     std::vector<TraceEntry> main;
-    for (const TraceEntry& e : h.entries(Cpu::Main, "call")) {
+    for (const TraceEntry& e : h.entries(Cpu::Main, TraceKind::Call)) {
         if (e.text == "swiWaitForVBlank()" || e.text.find(" 12 bytes") != std::string::npos) main.push_back(e);
     }
-    int first = findFrom(main, 0, "call", " 12 bytes");
+    int first = findFrom(main, 0, TraceKind::Call, " 12 bytes");
     ASSERT_GE(first, 0);
     uint64_t previous = main[first].cycle;
     int waits = 0, steps = 1;
@@ -151,7 +151,7 @@ TEST(Play, SquareIsClippedAtTheEdgesAndDrawnIntoRow192) {
     EXPECT_EQ(p.square(), (Area{66, 187, 192, 123, 133, true}));
     Handheld& h = *p.session->handheld;
     ASSERT_TRUE(h.machine.runUntil([&] { return litArea(h).count > 0; }, 3));
-    for (int c = 0; c < 256; ++c) EXPECT_EQ(h.pixel(192, c), (c >= 123 && c <= 133) ? 31 : 0) << "column " << c;
+    for (int c = 0; c < 256; ++c) EXPECT_EQ(framebufferPixel(h, 192, c), (c >= 123 && c <= 133) ? 31 : 0) << "column " << c;
     p.hold(kUp, 197);
     EXPECT_EQ(p.square(), (Area{11, 0, 0, 123, 133, true}));  // Y = 197: row 0 only
     p.hold(kUp, 1);
@@ -168,7 +168,7 @@ TEST(Play, LoopRunsWithTheIdentifierWithin300FramesOfPowerOn) {
     ASSERT_TRUE(s) << error;
     Handheld& h = *s->handheld;
     auto playing = [&] {
-        return h.consoleCompact().find(compact("Received ACK. UserID: 7")) != std::string::npos &&
+        return consoleCompact(h).find(compact("Received ACK. UserID: 7")) != std::string::npos &&
                litArea(h) == expectedSquare(128, 128);
     };
     ASSERT_TRUE(h.machine.runUntil(playing, 300)) << h.consoleText();

@@ -18,15 +18,15 @@ std::string rowStarting(const Handheld& h, const std::string& prefix) {
 TEST(Session, RegistersWithFiveBytesOfAddmeOnPort80OfTheConfiguredAddress) {
     auto s = startPlaying();
     ASSERT_TRUE(s);
-    auto got = s->registrar->caught();
+    auto got = s->registrar->received();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].data, (std::vector<uint8_t>{'A', 'D', 'D', 'M', 'E'}));
     Handheld& h = *s->handheld;
-    auto sends = h.entries(Cpu::Co, "net-send");
+    auto sends = h.entries(Cpu::Co, TraceKind::NetSend);
     ASSERT_FALSE(sends.empty());
     EXPECT_EQ(sends[0].text.rfind(std::string(VX_SERVER_ADDRESS) + ":80 5 bytes", 0), 0u) << sends[0].text;
     // The one socket carries everything: the ACK came back to where ADDME left from.
-    EXPECT_EQ(h.count(Cpu::Main, "call", "socket("), 1);
+    EXPECT_EQ(h.count(Cpu::Main, TraceKind::Call, "socket("), 1);
 }
 
 struct AckCase {
@@ -82,10 +82,10 @@ TEST(Session, EachPressOfARegistersOnceHoweverLongItIsHeld) {
     s->hold(kRight, 1);
     s->hold(kA | kRight, 4);
     int registrations = 0;
-    for (const TraceEntry& e : h.entries(Cpu::Main, "call", "sendto(")) registrations += e.text.find(" 5 bytes") != std::string::npos && e.text.find(")=5") != std::string::npos;
+    for (const TraceEntry& e : h.entries(Cpu::Main, TraceKind::Call, "sendto(")) registrations += e.text.find(" 5 bytes") != std::string::npos && e.text.find(")=5") != std::string::npos;
     EXPECT_EQ(registrations, 4);
     ASSERT_TRUE(s->registrar->waitFor(4, std::chrono::seconds(5)));
-    for (const Caught& c : s->registrar->caught()) EXPECT_EQ(c.data, (std::vector<uint8_t>{'A', 'D', 'D', 'M', 'E'}));
+    for (const PeerDatagram& c : s->registrar->received()) EXPECT_EQ(c.data, (std::vector<uint8_t>{'A', 'D', 'D', 'M', 'E'}));
     std::string registration = "Sending ADDME\nsent ADDME OK: bytes = 5\n";
     std::string step = "sent data to server OK\n";
     // Within a pass the step comes first, then the registration.
@@ -95,9 +95,25 @@ TEST(Session, EachPressOfARegistersOnceHoweverLongItIsHeld) {
         << h.consoleText();
     // Re-registration goes to port 80; the next step goes to 9780 again.
     EXPECT_EQ(s->records(), (std::vector<State>{{129, 128, 7}, {130, 128, 7}, {131, 128, 7}, {132, 128, 7}, {133, 128, 7}}));
-    for (const TraceEntry& e : h.entries(Cpu::Co, "net-send")) {
+    for (const TraceEntry& e : h.entries(Cpu::Co, TraceKind::NetSend)) {
         bool addme = e.text.find(" 5 bytes") != std::string::npos;
         EXPECT_NE(e.text.find(addme ? ":80 " : ":9780 "), std::string::npos) << e.text;
+    }
+}
+
+// Each machine has its own wireless halves and radio: a second one in the
+// same process starts afresh, whatever the first left behind in the process
+// and whatever its own memory holds at power-on.
+TEST(Session, MachinesOneAfterTheOtherEachRegisterAndSendStates) {
+    for (int32_t id : {21, 22}) {
+        SCOPED_TRACE(id);
+        Session::Options o;
+        o.ack = vxtest::encodeId(id);
+        o.memoryFill = 0xA5;
+        auto s = startPlaying(o);
+        ASSERT_TRUE(s);
+        s->hold(kRight, 2);
+        EXPECT_EQ(s->records(), (std::vector<State>{{129, 128, id}, {130, 128, id}}));
     }
 }
 
@@ -105,7 +121,7 @@ TEST(Session, WithoutAnAckTheIdentifierStaysZeroAndPlayGoesOn) {
     vxsim::MachineConfig config;
     config.storedSettings = false;
     Handheld h(config, realProgram(Cpu::Main), realProgram(Cpu::Co));
-    ASSERT_TRUE(h.machine.runUntil([&] { return h.count(Cpu::Main, "call", "recvfrom(") > 0; }, 600));
+    ASSERT_TRUE(h.machine.runUntil([&] { return h.count(Cpu::Main, TraceKind::Call, "recvfrom(") > 0; }, 600));
     h.machine.runFrames(3 * kPassFrames);
     std::string start = consoleThroughFailedReceive(socketHandle(h));
     EXPECT_EQ(h.machine.consoleLines(), consoleRows(start)) << h.consoleText();
@@ -114,7 +130,7 @@ TEST(Session, WithoutAnAckTheIdentifierStaysZeroAndPlayGoesOn) {
     h.machine.setKeys(0);
     h.machine.runFrames(2 * kPassFrames);
     // The sends fail without an association, and each step stands.
-    auto sends = h.entries(Cpu::Main, "call", " 12 bytes");
+    auto sends = h.entries(Cpu::Main, TraceKind::Call, " 12 bytes");
     ASSERT_EQ(sends.size(), 4u);
     for (const TraceEntry& e : sends) EXPECT_NE(e.text.find("=-1"), std::string::npos) << e.text;
     std::string failed = "error sending data to server\n";

@@ -2,6 +2,7 @@
 #include <nds.h>
 
 #include "stand_ins.h"
+#include "test_program.h"
 
 namespace hhtest {
 
@@ -40,17 +41,13 @@ void runScript() {
     standInDone = true;
 }
 
-void idle() {
-    for (;;) swiWaitForVBlank();
-}
-
 }  // namespace
 
 int mainStandIn(int, char**) {
     irqInit();
     REG_IPC_FIFO_CR = IPC_FIFO_ENABLE | IPC_FIFO_SEND_CLEAR;
     runScript();
-    idle();
+    vxtest::idleForever();
     return 0;
 }
 
@@ -67,7 +64,7 @@ int coStandIn(int, char**) {
         standInTook.push_back(REG_IPC_FIFO_RX);
     }
     runScript();
-    idle();
+    vxtest::idleForever();
     return 0;
 }
 

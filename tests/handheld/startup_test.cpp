@@ -3,7 +3,6 @@
 #include <cstdlib>
 
 #include "handheld.h"
-#include "hw.h"
 #include "stand_ins.h"
 
 namespace hhtest {
@@ -19,11 +18,11 @@ TEST(StartUp, ConsoleShowsEachStageInOrderWithAnAccessPoint) {
 void expectFailedExchange(const vxsim::MachineConfig& config) {
     vxsim::MachineConfig c = config;
     Handheld h(c, realProgram(Cpu::Main), realProgram(Cpu::Co));
-    auto failedReceive = [&] { return h.count(Cpu::Main, "call", "recvfrom(") > 0; };
+    auto failedReceive = [&] { return h.count(Cpu::Main, TraceKind::Call, "recvfrom(") > 0; };
     ASSERT_TRUE(h.machine.runUntil(failedReceive, 600)) << h.consoleText();
     h.machine.runFrames(10);
     // Without an association the library refuses both calls at once.
-    auto refused = h.entries(Cpu::Main, "call", "=-1 (not associated)");
+    auto refused = h.entries(Cpu::Main, TraceKind::Call, "=-1 (not associated)");
     ASSERT_EQ(refused.size(), 2u);
     EXPECT_EQ(refused[0].text.rfind("sendto(", 0), 0u);
     EXPECT_NE(refused[0].text.find(" 5 bytes"), std::string::npos);
@@ -49,7 +48,7 @@ TEST(StartUp, StaysAtTheFirstMessageWhileTheCoProcessorNeverStartsItsHalf) {
     h.machine.runFrames(300);
     EXPECT_EQ(standInTook.size(), 2u);
     EXPECT_EQ(h.machine.consoleLines(), consoleRows("Attempting to initialise Wifi.. \n")) << h.consoleText();
-    EXPECT_EQ(h.count(Cpu::Main, "call", "Wifi_AutoConnect"), 0);
+    EXPECT_EQ(h.count(Cpu::Main, TraceKind::Call, "Wifi_AutoConnect"), 0);
 }
 
 TEST(StartUp, LeavesDisplayPowerVideoMemoryAndPaletteAsTheClientNeedsThem) {
@@ -64,9 +63,9 @@ TEST(StartUp, LeavesDisplayPowerVideoMemoryAndPaletteAsTheClientNeedsThem) {
     // Banks A..E: enabled, with their settings in the low bits.
     const uint32_t banks[5] = {0x80, 0x89, 0x84, 0x80, 0x82};
     for (int b = 0; b < 5; ++b) EXPECT_EQ(m.peekIo(Cpu::Main, 0x04000240 + b, 1), banks[b]) << "bank " << "ABCDE"[b];
-    auto* palette = static_cast<const uint16_t*>(vxsim::hw::deviceMemory(0x050005FE));
-    ASSERT_TRUE(palette);
-    EXPECT_EQ(*palette, 0x7FEA);
+    uint16_t palette = 0;
+    ASSERT_TRUE(m.readMemory(0x050005FE, &palette, sizeof palette));
+    EXPECT_EQ(palette, 0x7FEA);
     const uint32_t fifoControl = 0x8000 | 0x4000 | 0x0400 | 0x0004;  // enable, error, receive and send interrupts
     EXPECT_EQ(m.peekIo(Cpu::Main, 0x04000184, 2) & fifoControl, 0x8400u);
     EXPECT_EQ(m.peekIo(Cpu::Main, 0x0400010E, 2), 0x00C2u);
@@ -74,7 +73,7 @@ TEST(StartUp, LeavesDisplayPowerVideoMemoryAndPaletteAsTheClientNeedsThem) {
     EXPECT_EQ(m.peekIo(Cpu::Co, 0x04000304, 2), 0x0001u);
     EXPECT_EQ(m.peekIo(Cpu::Co, 0x04000500, 2), 0x807Fu);
     EXPECT_EQ(m.peekIo(Cpu::Co, 0x04000184, 2) & fifoControl, 0x8400u);
-    EXPECT_EQ(transferField(40, 4), 0u);
+    EXPECT_EQ(transferField(*s->handheld, 40, 4), 0u);
 }
 
 TEST(StartUp, ConsoleTextIsDrawnInTheColourOfPaletteEntry255) {
@@ -119,11 +118,11 @@ TEST(StartUp, CoProcessorKeepsPowerBitsOtherThanSound) {
 
 // Fails at the first of `steps` that is missing from `cpu`'s calls, I/O
 // writes and `fifoKind` entries, or that comes before the step listed above it.
-void expectStepsInOrder(const Handheld& h, Cpu cpu, const std::string& fifoKind,
-                        const std::vector<std::pair<std::string, std::string>>& steps) {
+void expectStepsInOrder(const Handheld& h, Cpu cpu, TraceKind fifoKind,
+                        const std::vector<std::pair<TraceKind, std::string>>& steps) {
     std::vector<TraceEntry> entries;
     for (const TraceEntry& e : h.machine.trace()) {
-        if (e.cpu == cpu && (e.kind == "call" || e.kind == "io-write" || e.kind == fifoKind)) entries.push_back(e);
+        if (e.cpu == cpu && (e.kind == TraceKind::Call || e.kind == TraceKind::IoWrite || e.kind == fifoKind)) entries.push_back(e);
     }
     size_t at = 0;
     for (const auto& [kind, text] : steps) {
@@ -136,39 +135,39 @@ void expectStepsInOrder(const Handheld& h, Cpu cpu, const std::string& fifoKind,
 // The steps of start-up that leave a trace, in the order they must come.
 TEST(StartUp, HardwareSetUpAndWirelessBringUpComeInOrder) {
     Handheld h({}, realProgram(Cpu::Main), realProgram(Cpu::Co));
-    ASSERT_TRUE(h.machine.runUntil([&] { return h.count(Cpu::Main, "call", "Wifi_AutoConnect") > 0; }, 300));
-    ASSERT_NO_FATAL_FAILURE(expectStepsInOrder(h, Cpu::Main, "fifo-send", {
-        {"call", "vramSetMainBanks(1,9,4,0)"},   {"call", "vramSetBankE(2)"},
-        {"io-write", "DISPLAY_CR=0x00020000"},   {"call", "vramSetBankA(0)"},
-        {"io-write", "SUB_DISPLAY_CR=0x00010100"}, {"io-write", "SUB_BG0_CR=0x1F00"},
-        {"call", "irqInit()"},                   {"call", "irqSet(0x1,null)"},
-        {"call", "irqSet(0x40,handler)"},        {"call", "irqEnable(0x40)"},
-        {"call", "irqSet(0x40000,handler)"},     {"call", "irqEnable(0x40000)"},
-        {"io-write", "REG_IPC_FIFO_CR=0x8008"},  {"call", "Wifi_Init(2)"},
-        {"fifo-send", "0x12345678"},             {"fifo-send", ""},
-        {"io-write", "TIMER3_CR=0x0000"},        {"io-write", "REG_IPC_FIFO_CR=0x8400"},
-        {"call", "Wifi_SetSyncHandler(handler)"}, {"io-write", "TIMER3_DATA=0xE667"},
-        {"io-write", "TIMER3_CR=0x00C2"},        {"call", "Wifi_AutoConnect()"},
+    ASSERT_TRUE(h.machine.runUntil([&] { return h.count(Cpu::Main, TraceKind::Call, "Wifi_AutoConnect") > 0; }, 300));
+    ASSERT_NO_FATAL_FAILURE(expectStepsInOrder(h, Cpu::Main, TraceKind::FifoSend, {
+        {TraceKind::Call, "vramSetMainBanks(1,9,4,0)"},   {TraceKind::Call, "vramSetBankE(2)"},
+        {TraceKind::IoWrite, "DISPLAY_CR=0x00020000"},   {TraceKind::Call, "vramSetBankA(0)"},
+        {TraceKind::IoWrite, "SUB_DISPLAY_CR=0x00010100"}, {TraceKind::IoWrite, "SUB_BG0_CR=0x1F00"},
+        {TraceKind::Call, "irqInit()"},                   {TraceKind::Call, "irqSet(0x1,null)"},
+        {TraceKind::Call, "irqSet(0x40,handler)"},        {TraceKind::Call, "irqEnable(0x40)"},
+        {TraceKind::Call, "irqSet(0x40000,handler)"},     {TraceKind::Call, "irqEnable(0x40000)"},
+        {TraceKind::IoWrite, "REG_IPC_FIFO_CR=0x8008"},  {TraceKind::Call, "Wifi_Init(2)"},
+        {TraceKind::FifoSend, "0x12345678"},             {TraceKind::FifoSend, ""},
+        {TraceKind::IoWrite, "TIMER3_CR=0x0000"},        {TraceKind::IoWrite, "REG_IPC_FIFO_CR=0x8400"},
+        {TraceKind::Call, "Wifi_SetSyncHandler(handler)"}, {TraceKind::IoWrite, "TIMER3_DATA=0xE667"},
+        {TraceKind::IoWrite, "TIMER3_CR=0x00C2"},        {TraceKind::Call, "Wifi_AutoConnect()"},
     }));
     // The IRQ_VBLANK handler is never enabled by the program itself.
-    EXPECT_EQ(h.count(Cpu::Main, "call", "irqEnable(0x1)"), 0);
+    EXPECT_EQ(h.count(Cpu::Main, TraceKind::Call, "irqEnable(0x1)"), 0);
 }
 
 TEST(StartUp, CoProcessorSetsUpBeforeTheHandshakeAndServesAfterIt) {
     Handheld h({}, realProgram(Cpu::Main), realProgram(Cpu::Co));
-    ASSERT_TRUE(h.machine.runUntil([&] { return h.count(Cpu::Co, "call", "Wifi_SetSyncHandler") > 0; }, 300));
-    std::string value = h.entries(Cpu::Main, "fifo-send").at(1).text;
+    ASSERT_TRUE(h.machine.runUntil([&] { return h.count(Cpu::Co, TraceKind::Call, "Wifi_SetSyncHandler") > 0; }, 300));
+    std::string value = h.entries(Cpu::Main, TraceKind::FifoSend).at(1).text;
     char init[40];
     std::snprintf(init, sizeof init, "Wifi_Init(0x%08lx)", std::strtoul(value.c_str(), nullptr, 16));
-    ASSERT_NO_FATAL_FAILURE(expectStepsInOrder(h, Cpu::Co, "fifo-recv", {
-        {"io-write", "REG_IPC_FIFO_CR=0x8008"}, {"call", "rtcReset()"},
-        {"call", "powerON(0x1)"},               {"io-write", "SOUND_CR=0x807F"},
-        {"call", "irqInit()"},                  {"call", "irqSet(0x1,handler)"},
-        {"call", "irqEnable(0x1)"},             {"call", "irqSet(0x1000000,handler)"},
-        {"call", "irqEnable(0x1000000)"},       {"fifo-recv", "0x12345678"},
-        {"fifo-recv", value},                   {"call", init},
-        {"call", "irqSet(0x40000,handler)"},    {"call", "irqEnable(0x40000)"},
-        {"io-write", "REG_IPC_FIFO_CR=0x8400"}, {"call", "Wifi_SetSyncHandler(handler)"},
+    ASSERT_NO_FATAL_FAILURE(expectStepsInOrder(h, Cpu::Co, TraceKind::FifoRecv, {
+        {TraceKind::IoWrite, "REG_IPC_FIFO_CR=0x8008"}, {TraceKind::Call, "rtcReset()"},
+        {TraceKind::Call, "powerON(0x1)"},               {TraceKind::IoWrite, "SOUND_CR=0x807F"},
+        {TraceKind::Call, "irqInit()"},                  {TraceKind::Call, "irqSet(0x1,handler)"},
+        {TraceKind::Call, "irqEnable(0x1)"},             {TraceKind::Call, "irqSet(0x1000000,handler)"},
+        {TraceKind::Call, "irqEnable(0x1000000)"},       {TraceKind::FifoRecv, "0x12345678"},
+        {TraceKind::FifoRecv, value},                   {TraceKind::Call, init},
+        {TraceKind::Call, "irqSet(0x40000,handler)"},    {TraceKind::Call, "irqEnable(0x40000)"},
+        {TraceKind::IoWrite, "REG_IPC_FIFO_CR=0x8400"}, {TraceKind::Call, "Wifi_SetSyncHandler(handler)"},
     }));
 }
 
@@ -177,14 +176,14 @@ TEST(StartUp, Timer3OverflowsEvery1677568CyclesAndEachGivesOneWifiTimer50) {
     ASSERT_TRUE(s);
     Handheld& h = *s->handheld;
     h.machine.runFrames(600);
-    auto started = h.entries(Cpu::Main, "io-write", "TIMER3_CR=0x00C2");
+    auto started = h.entries(Cpu::Main, TraceKind::IoWrite, "TIMER3_CR=0x00C2");
     ASSERT_EQ(started.size(), 1u);
     std::vector<uint64_t> overflows;
     std::vector<TraceEntry> main;
     for (const TraceEntry& e : h.machine.trace()) {
         if (e.cpu != Cpu::Main) continue;
-        if (e.kind == "irq" && e.text.find("IRQ_TIMER3") != std::string::npos) overflows.push_back(e.cycle);
-        if (e.kind == "irq" || (e.kind == "call" && e.text.rfind("Wifi_Timer", 0) == 0)) main.push_back(e);
+        if (e.kind == TraceKind::Irq && e.text.find("IRQ_TIMER3") != std::string::npos) overflows.push_back(e.cycle);
+        if (e.kind == TraceKind::Irq || (e.kind == TraceKind::Call && e.text.rfind("Wifi_Timer", 0) == 0)) main.push_back(e);
     }
     // Over ten seconds of virtual time, about 20 a second.
     ASSERT_GT(overflows.size(), 200u);
@@ -201,7 +200,7 @@ TEST(StartUp, Timer3OverflowsEvery1677568CyclesAndEachGivesOneWifiTimer50) {
     int timerIrqs = 0, calls = 0;
     bool owed = false;
     for (const TraceEntry& e : main) {
-        if (e.kind == "irq") {
+        if (e.kind == TraceKind::Irq) {
             if (e.text.find("IRQ_TIMER3") == std::string::npos) continue;
             EXPECT_FALSE(owed) << "no Wifi_Timer call for the interrupt before " << e.cycle;
             owed = true;

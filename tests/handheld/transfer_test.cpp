@@ -24,22 +24,22 @@ TEST(TransferRegion, PenDownGivesThePositionAndPenUpWritesZeros) {
     CoAlone co;
     co.h.machine.setTouch(true, 1500, 2100, 100, 80, 300, 3000);
     co.h.machine.runFrames(3);
-    EXPECT_EQ(transferField(kTouchX, 2), 1500u);
-    EXPECT_EQ(transferField(kTouchY, 2), 2100u);
-    EXPECT_EQ(transferField(kTouchXpx, 2), 100u);
-    EXPECT_EQ(transferField(kTouchYpx, 2), 80u);
-    EXPECT_EQ(transferField(kTouchZ1, 2), 300u);
-    EXPECT_EQ(transferField(kTouchZ2, 2), 3000u);
+    EXPECT_EQ(transferField(co.h, kTouchX, 2), 1500u);
+    EXPECT_EQ(transferField(co.h, kTouchY, 2), 2100u);
+    EXPECT_EQ(transferField(co.h, kTouchXpx, 2), 100u);
+    EXPECT_EQ(transferField(co.h, kTouchYpx, 2), 80u);
+    EXPECT_EQ(transferField(co.h, kTouchZ1, 2), 300u);
+    EXPECT_EQ(transferField(co.h, kTouchZ2, 2), 3000u);
     // The extra-keys register as read: the pen-down bit (6) clear.
-    EXPECT_EQ(transferField(kButtons, 2), co.keyXY());
-    EXPECT_EQ(transferField(kButtons, 2) & 0x40u, 0u);
+    EXPECT_EQ(transferField(co.h, kButtons, 2), co.keyXY());
+    EXPECT_EQ(transferField(co.h, kButtons, 2) & 0x40u, 0u);
 
     co.h.machine.setTouch(false);
     co.h.machine.setKeys(kX);
     co.h.machine.runFrames(1);
-    for (int field : {kTouchX, kTouchY, kTouchXpx, kTouchYpx}) EXPECT_EQ(transferField(field, 2), 0u) << field;
-    EXPECT_EQ(transferField(kButtons, 2), co.keyXY());
-    EXPECT_EQ(transferField(kButtons, 2) & 0x41u, 0x40u);  // pen up, X held
+    for (int field : {kTouchX, kTouchY, kTouchXpx, kTouchYpx}) EXPECT_EQ(transferField(co.h, field, 2), 0u) << field;
+    EXPECT_EQ(transferField(co.h, kButtons, 2), co.keyXY());
+    EXPECT_EQ(transferField(co.h, kButtons, 2) & 0x41u, 0x40u);  // pen up, X held
 }
 
 TEST(TransferRegion, ClockIsConvertedFromBcdExceptItsFirstByte) {
@@ -49,12 +49,12 @@ TEST(TransferRegion, ClockIsConvertedFromBcdExceptItsFirstByte) {
     co.h.machine.powerOn();
     co.h.machine.runFrames(3);
     std::vector<uint32_t> got;
-    for (int i = 0; i < 8; ++i) got.push_back(transferField(kTime + i, 1));
+    for (int i = 0; i < 8; ++i) got.push_back(transferField(co.h, kTime + i, 1));
     EXPECT_EQ(got, (std::vector<uint32_t>{0x59, 26, 12, 31, 4, 23, 59, 58}));
     co.h.machine.setClock(vxsim::RtcTime{2099, 1, 9, 6, 8, 7, 0}, 0x00);
     co.h.machine.runFrames(1);
     got.clear();
-    for (int i = 0; i < 8; ++i) got.push_back(transferField(kTime + i, 1));
+    for (int i = 0; i < 8; ++i) got.push_back(transferField(co.h, kTime + i, 1));
     EXPECT_EQ(got, (std::vector<uint32_t>{0x00, 99, 1, 9, 6, 8, 7, 0}));
 }
 
@@ -62,9 +62,9 @@ TEST(TransferRegion, TemperatureAndDiodesAreStoredAsReadWithoutChecks) {
     CoAlone co;
     co.h.machine.setTemperature(0x00123456, -1, 0x12345);
     co.h.machine.runFrames(3);
-    EXPECT_EQ(transferField(kTemperature, 4), 0x00123456u);
-    EXPECT_EQ(transferField(kDiode1, 2), 0xFFFFu);
-    EXPECT_EQ(transferField(kDiode2, 2), 0x2345u);  // the low 16 bits
+    EXPECT_EQ(transferField(co.h, kTemperature, 4), 0x00123456u);
+    EXPECT_EQ(transferField(co.h, kDiode1, 2), 0xFFFFu);
+    EXPECT_EQ(transferField(co.h, kDiode2, 2), 0x2345u);  // the low 16 bits
 }
 
 TEST(TransferRegion, EveryFrameGetsFreshReadings) {
@@ -76,11 +76,11 @@ TEST(TransferRegion, EveryFrameGetsFreshReadings) {
         co.h.machine.setTouch(i % 2 == 0, 400 + i, 500 + i, 10 + i, 20 + i, 30 + i, 40 + i);
         co.h.machine.runFrames(1);
         SCOPED_TRACE(i);
-        EXPECT_EQ(transferField(kBattery, 2), 0x100u + i);
-        EXPECT_EQ(transferField(kAux, 2), 0x200u + 3 * i);
-        EXPECT_EQ(transferField(kTouchX, 2), i % 2 == 0 ? 400u + i : 0u);
-        EXPECT_EQ(transferField(kTouchZ1, 2), i % 2 == 0 ? 30u + i : 0u);
-        EXPECT_EQ(transferField(kButtons, 2), co.keyXY());
+        EXPECT_EQ(transferField(co.h, kBattery, 2), 0x100u + i);
+        EXPECT_EQ(transferField(co.h, kAux, 2), 0x200u + 3 * i);
+        EXPECT_EQ(transferField(co.h, kTouchX, 2), i % 2 == 0 ? 400u + i : 0u);
+        EXPECT_EQ(transferField(co.h, kTouchZ1, 2), i % 2 == 0 ? 30u + i : 0u);
+        EXPECT_EQ(transferField(co.h, kButtons, 2), co.keyXY());
     }
 }
 
@@ -89,18 +89,18 @@ TEST(TransferRegion, UnixTimeSoundDataAndMailFieldsAreLeftAlone) {
     const std::pair<int, int> fields[] = {{kUnixTime, 4}, {kMailAddr, 4}, {kMailData, 4},
                                           {kMailRead, 1}, {kMailBusy, 1}, {kMailSize, 4}};
     auto sentinel = [](int offset, int bytes) { return (0xA5C3E100u + static_cast<uint32_t>(offset)) >> (32 - 8 * bytes); };
-    for (auto [offset, bytes] : fields) setTransferField(offset, bytes, sentinel(offset, bytes));
-    setTransferField(kSoundData, 4, 0xDEADBEEF);
+    for (auto [offset, bytes] : fields) setTransferField(co.h, offset, bytes, sentinel(offset, bytes));
+    setTransferField(co.h, kSoundData, 4, 0xDEADBEEF);
     co.h.machine.powerOn();
     co.h.machine.runFrames(3);
     // Start-up clears soundData once ...
-    EXPECT_EQ(transferField(kSoundData, 4), 0u);
+    EXPECT_EQ(transferField(co.h, kSoundData, 4), 0u);
     // ... and the frame handler never touches it, nor the others.
-    setTransferField(kSoundData, 4, 0x0BADF00D);
+    setTransferField(co.h, kSoundData, 4, 0x0BADF00D);
     co.h.machine.setTouch(true, 1, 2, 3, 4, 5, 6);
     co.h.machine.runFrames(10);
-    EXPECT_EQ(transferField(kSoundData, 4), 0x0BADF00Du);
-    for (auto [offset, bytes] : fields) EXPECT_EQ(transferField(offset, bytes), sentinel(offset, bytes)) << offset;
+    EXPECT_EQ(transferField(co.h, kSoundData, 4), 0x0BADF00Du);
+    for (auto [offset, bytes] : fields) EXPECT_EQ(transferField(co.h, offset, bytes), sentinel(offset, bytes)) << offset;
 }
 
 }  // namespace

@@ -24,25 +24,13 @@ namespace {
 
 using namespace std::chrono_literals;
 using vxtest::Process;
+using vxtest::waitForOutput;
 
 #ifdef VX_SANITIZED
 constexpr auto kPatience = 120s;
 #else
 constexpr auto kPatience = 40s;
 #endif
-
-// The first capture of `pattern` in the process's output (the whole match if
-// it has none), once it appears within the time.
-std::optional<std::string> waitForOutput(Process& p, const std::regex& pattern, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        std::string out = p.outSoFar();
-        std::smatch m;
-        if (std::regex_search(out, m, pattern)) return m.size() > 1 ? m[1].str() : m[0].str();
-        if (std::chrono::steady_clock::now() > deadline || !p.running()) return std::nullopt;
-        std::this_thread::sleep_for(10ms);
-    }
-}
 
 TEST(WholeSession, DesktopAndHandheldPlayersBothReachTheServer) {
     const std::string address = vxtest::uniqueLoopbackAddress();

@@ -49,17 +49,6 @@ std::set<std::string> linesOf(const std::string& path) {
     return lines;
 }
 
-std::optional<std::string> waitForOutput(Process& p, const std::regex& pattern, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const std::string out = p.outSoFar();
-        std::smatch m;
-        if (std::regex_search(out, m, pattern)) return m.size() > 1 ? m[1].str() : m[0].str();
-        if (std::chrono::steady_clock::now() > deadline || !p.running()) return std::nullopt;
-        std::this_thread::sleep_for(10ms);
-    }
-}
-
 // The files a running process has mapped whose name ends in `name`.
 std::vector<std::string> mappedFiles(pid_t pid, const std::string& name) {
     std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");

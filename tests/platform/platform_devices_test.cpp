@@ -4,22 +4,15 @@
 #include <gtest/gtest.h>
 #include <nds.h>
 
-#include <unistd.h>
-
 #include <chrono>
 #include <fstream>
 
 #include "handheld_fixture.h"
-#include "hw.h"
 
 using namespace vxtest;
 using vxsim::Cpu;
 
 namespace {
-
-void idleForever() {
-    for (;;) swiWaitForVBlank();
-}
 
 // The co-processor's half of key relaying: the extra keys into the region.
 void relayKeys() { IPC->buttons = REG_KEYXY; }
@@ -56,18 +49,18 @@ int keysMain(int, char**) {
 }
 
 TEST(Keypad, RegistersAndNewlyPressedKeys) {
-    auto m = boot(keysMain, relayCo);
-    EXPECT_EQ(m->peekIo(Cpu::Main, 0x04000130, 2), 0x03FFu);
-    EXPECT_EQ(m->peekIo(Cpu::Co, 0x04000136, 2), 0x007Fu);
+    auto h = Handheld::boot(keysMain, relayCo);
+    EXPECT_EQ(h->machine.peekIo(Cpu::Main, 0x04000130, 2), 0x03FFu);
+    EXPECT_EQ(h->machine.peekIo(Cpu::Co, 0x04000136, 2), 0x007Fu);
     // runFrames returns as a blank begins, before the programs react to
     // it: keys set now are what that blank's sample sees.
-    m->runFrames(2);
-    m->setKeys(KEY_A | KEY_LEFT);
-    m->runFrames(2);
-    m->setKeys(KEY_LEFT | KEY_X);
-    m->runFrames(3);
-    m->setKeys(0);
-    m->runFrames(2);
+    h->machine.runFrames(2);
+    h->machine.setKeys(KEY_A | KEY_LEFT);
+    h->machine.runFrames(2);
+    h->machine.setKeys(KEY_LEFT | KEY_X);
+    h->machine.runFrames(3);
+    h->machine.setKeys(0);
+    h->machine.runFrames(2);
     ASSERT_EQ(keys.frames, 8);
     EXPECT_EQ(keys.held[0], 0u);
     EXPECT_EQ(keys.input[0], 0x03FF);
@@ -88,14 +81,14 @@ TEST(Keypad, RegistersAndNewlyPressedKeys) {
 }
 
 TEST(Keypad, ExtraKeysRegisterOfTheCoProcessor) {
-    auto m = boot(nullptr, relayCo);
-    m->setKeys(KEY_X | KEY_Y | KEY_LID);
-    m->setTouch(true, 100, 200);
-    EXPECT_EQ(m->peekIo(Cpu::Co, 0x04000136, 2), 0x00BCu);
-    m->setTouch(false);
-    m->setKeys(KEY_Y);
-    EXPECT_EQ(m->peekIo(Cpu::Co, 0x04000136, 2), 0x007Du);
-    EXPECT_EQ(m->peekIo(Cpu::Co, 0x04000130, 2), 0x03FFu) << "Y is not on the main key register";
+    auto h = Handheld::boot(nullptr, relayCo);
+    h->machine.setKeys(KEY_X | KEY_Y | KEY_LID);
+    h->machine.setTouch(true, 100, 200);
+    EXPECT_EQ(h->machine.peekIo(Cpu::Co, 0x04000136, 2), 0x00BCu);
+    h->machine.setTouch(false);
+    h->machine.setKeys(KEY_Y);
+    EXPECT_EQ(h->machine.peekIo(Cpu::Co, 0x04000136, 2), 0x007Du);
+    EXPECT_EQ(h->machine.peekIo(Cpu::Co, 0x04000130, 2), 0x03FFu) << "Y is not on the main key register";
 }
 
 // --------------------------------------------- transfer region and devices
@@ -137,13 +130,13 @@ int regionMain(int, char**) {
 }
 
 TEST(CoDevices, TouchClockTemperatureAndTheTransferRegion) {
-    auto m = boot(regionMain, devicesCo);
-    m->setTouch(true, 1000, 2000, 100, 150, 300, 3500);
-    m->setBattery(0x0ABC);
-    m->setAux(0x0123);
-    m->setTemperature(0x00012345, -1, 0x0321);
-    m->setClock(vxsim::RtcTime{2026, 3, 14, 6, 23, 59, 58}, 0x40);
-    m->runFrames(132);
+    auto h = Handheld::boot(regionMain, devicesCo);
+    h->machine.setTouch(true, 1000, 2000, 100, 150, 300, 3500);
+    h->machine.setBattery(0x0ABC);
+    h->machine.setAux(0x0123);
+    h->machine.setTemperature(0x00012345, -1, 0x0321);
+    h->machine.setClock(vxsim::RtcTime{2026, 3, 14, 6, 23, 59, 58}, 0x40);
+    h->machine.runFrames(132);
     EXPECT_EQ(dev.pos.x, 1000);
     EXPECT_EQ(dev.pos.y, 2000);
     EXPECT_EQ(dev.pos.px, 100);
@@ -178,9 +171,9 @@ int penUpCo(int, char**) {
 }
 
 TEST(CoDevices, PenUpReadsNoPosition) {
-    auto m = boot(nullptr, penUpCo);
-    m->setTouch(false, 1000, 2000, 100, 150, 300, 3500);
-    m->runFrames(1);
+    auto h = Handheld::boot(nullptr, penUpCo);
+    h->machine.setTouch(false, 1000, 2000, 100, 150, 300, 3500);
+    h->machine.runFrames(1);
     EXPECT_EQ(dev.pos.x, 0);
     EXPECT_EQ(dev.pos.px, 0);
     EXPECT_EQ(dev.pos.z1, 0);
@@ -201,14 +194,14 @@ int touchOnMain(int, char**) {
 TEST(WrongProcessor, CallsOfTheOtherProcessorEndTheRun) {
     EXPECT_EXIT(
         {
-            auto m = boot(nullptr, scanKeysOnCo);
-            m->runFrames(1);
+            auto h = Handheld::boot(nullptr, scanKeysOnCo);
+            h->machine.runFrames(1);
         },
         testing::ExitedWithCode(3), "vx-handheld: scanKeys\\(\\) belongs to arm9 but arm7 called it");
     EXPECT_EXIT(
         {
-            auto m = boot(touchOnMain, nullptr);
-            m->runFrames(1);
+            auto h = Handheld::boot(touchOnMain, nullptr);
+            h->machine.runFrames(1);
         },
         testing::ExitedWithCode(3), "vx-handheld: touchReadXY\\(\\) belongs to arm7 but arm9 called it");
 }
@@ -261,10 +254,10 @@ int pongCo(int, char**) {
 std::vector<std::string> runPingPong(int frames, const std::string& tracePath) {
     vxsim::MachineConfig config = fixedConfig();
     config.tracePath = tracePath;
-    auto m = boot(pingMain, pongCo, config);
-    m->runFrames(static_cast<uint64_t>(frames));
+    auto h = Handheld::boot(pingMain, pongCo, config);
+    h->machine.runFrames(static_cast<uint64_t>(frames));
     std::vector<std::string> out;
-    for (const auto& e : m->trace()) out.push_back(vxsim::formatTraceEntry(e));
+    for (const auto& e : h->machine.trace()) out.push_back(vxsim::formatTraceEntry(e));
     return out;
 }
 
@@ -283,24 +276,6 @@ TEST(Machine, SameScenarioGivesTheSameTrace) {
     std::vector<std::string> streamed;
     for (std::string line; std::getline(file, line);) streamed.push_back(line);
     EXPECT_EQ(streamed, first);
-}
-
-// A processor waiting on the host network holds virtual time to the wall
-// clock even in fast mode (a lower bound only: a slow host is never wrong).
-int networkWaitMain(int, char**) {
-    static int fds[2];
-    if (pipe(fds) != 0) return 1;
-    for (;;) vxsim::hw::haltForNetwork(fds[0]);
-    return 0;
-}
-
-TEST(Machine, WaitingForTheNetworkDoesNotOutrunTheWallClock) {
-    auto m = boot(networkWaitMain, nullptr);
-    auto t0 = std::chrono::steady_clock::now();
-    m->runFrames(6);
-    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_EQ(m->frameCount(), 6u);
-    EXPECT_GE(wall, 6 * 560190.0 / vxsim::kBusHz * 0.95);
 }
 
 // ---------------------------------------------------------------- modules

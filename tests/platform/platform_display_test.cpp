@@ -10,10 +10,6 @@ using vxsim::Cpu;
 
 namespace {
 
-void idleForever() {
-    for (;;) swiWaitForVBlank();
-}
-
 // --------------------------------------------------------- line counter
 
 struct LineLog {
@@ -49,8 +45,8 @@ int lineMain(int, char**) {
 }
 
 TEST(Display, LineCounterRunsThroughEveryLineAndTheWaitEndsOnLine192) {
-    auto m = boot(lineMain, nullptr);
-    m->runFrames(8);
+    auto h = Handheld::boot(lineMain, nullptr);
+    h->machine.runFrames(8);
     for (int l = 0; l < 263; ++l) EXPECT_TRUE(lines.seen[l]) << "line " << l;
     EXPECT_LT(lines.reads, 263 * 4) << "a spinning read skips ahead to the next line";
     EXPECT_FALSE(lines.statMidFrame & DISP_IN_VBLANK) << "line 262 is past the vertical blank";
@@ -80,12 +76,12 @@ int vblankMain(int, char**) {
 }
 
 TEST(Display, WaitForVBlankReturnsOncePerFrameWithOnlyIrqInit) {
-    auto m = boot(vblankMain, nullptr);
-    m->runFrames(10);
-    m->runFrames(1);
+    auto h = Handheld::boot(vblankMain, nullptr);
+    h->machine.runFrames(10);
+    h->machine.runFrames(1);
     EXPECT_EQ(vblank.returns, 10) << "the eleventh return comes just after the 11th blank begins";
     for (int i = 0; i < 10; ++i) EXPECT_EQ(vblank.line[i], 192) << i;
-    EXPECT_EQ(m->frameCount(), 11u);
+    EXPECT_EQ(h->machine.frameCount(), 11u);
 }
 
 int vblankDisabledMain(int, char**) {
@@ -99,10 +95,10 @@ int vblankDisabledMain(int, char**) {
 }
 
 TEST(Display, WaitForVBlankHangsWhenTheProgramDisablesIt) {
-    auto m = boot(vblankDisabledMain, nullptr);
-    m->runFrames(5);
+    auto h = Handheld::boot(vblankDisabledMain, nullptr);
+    h->machine.runFrames(5);
     EXPECT_EQ(vblank.returns, 0);
-    EXPECT_EQ(m->frameCount(), 5u) << "time still runs";
+    EXPECT_EQ(h->machine.frameCount(), 5u) << "time still runs";
 }
 
 // ----------------------------------------------------------------- power
@@ -136,8 +132,8 @@ int powerCo(int, char**) {
 }
 
 TEST(Power, EachProcessorHasItsOwnRegisterAndOnlyWrittenBitsChange) {
-    auto m = boot(powerMain, powerCo);
-    m->runFrames(1);
+    auto h = Handheld::boot(powerMain, powerCo);
+    h->machine.runFrames(1);
     EXPECT_EQ(power.mainAtStart, 0x8000);
     EXPECT_EQ(power.mainAfterOn, 0x8203);
     EXPECT_EQ(power.mainAfterByte, 0x0003);
@@ -145,8 +141,8 @@ TEST(Power, EachProcessorHasItsOwnRegisterAndOnlyWrittenBitsChange) {
     EXPECT_EQ(power.coAtStart, 0x0000);
     EXPECT_EQ(power.coAfterOn, 0x0001);
     EXPECT_EQ(power.sound, 0x807F);
-    EXPECT_EQ(m->peekIo(Cpu::Main, 0x04000304, 2), 0x8003u);
-    EXPECT_EQ(m->peekIo(Cpu::Co, 0x04000304, 2), 0x0001u);
+    EXPECT_EQ(h->machine.peekIo(Cpu::Main, 0x04000304, 2), 0x8003u);
+    EXPECT_EQ(h->machine.peekIo(Cpu::Co, 0x04000304, 2), 0x0001u);
 }
 
 // ----------------------------------------------------------- framebuffer
@@ -174,23 +170,23 @@ int framebufferMain(int, char**) {
 }
 
 TEST(Screens, FramebufferPixelsReachTheTopScreenThroughBankA) {
-    auto m = boot(framebufferMain, nullptr);
-    m->runFrames(1);
+    auto h = Handheld::boot(framebufferMain, nullptr);
+    h->machine.runFrames(1);
     EXPECT_EQ(previousBanks, 0u);
-    auto rgb = m->renderScreens();
+    auto rgb = h->machine.renderScreens();
     ASSERT_EQ(rgb.size(), 256u * 384u * 3u);
     for (int y = 0; y < 192; y += 7) {
         for (int x = 0; x < 256; x += 5) ASSERT_EQ(pixel(rgb, 0, x, y), expand555(pattern(x, y))) << x << "," << y;
     }
     EXPECT_EQ(pixel(rgb, 0, 255, 191), expand555(pattern(255, 191)));
-    EXPECT_EQ(m->peekIo(Cpu::Main, 0x04000240, 4), 0x80848980u) << "A LCD, B main BG at 0x06020000, C sub BG, D LCD";
+    EXPECT_EQ(h->machine.peekIo(Cpu::Main, 0x04000240, 4), 0x80848980u) << "A LCD, B main BG at 0x06020000, C sub BG, D LCD";
 }
 
 TEST(Screens, NoFramebufferWhenBankAIsNotInLcdMode) {
     fbCase = FbCase::BankInBackground;
-    auto m = boot(framebufferMain, nullptr);
-    m->runFrames(1);
-    auto rgb = m->renderScreens();
+    auto h = Handheld::boot(framebufferMain, nullptr);
+    h->machine.runFrames(1);
+    auto rgb = h->machine.renderScreens();
     for (int y = 0; y < 192; y += 3) {
         for (int x = 0; x < 256; x += 3) ASSERT_EQ(pixel(rgb, 0, x, y), (Pixel{0, 0, 0})) << x << "," << y;
     }
@@ -198,9 +194,9 @@ TEST(Screens, NoFramebufferWhenBankAIsNotInLcdMode) {
 
 TEST(Screens, NoFramebufferInTextMode) {
     fbCase = FbCase::TextMode;
-    auto m = boot(framebufferMain, nullptr);
-    m->runFrames(1);
-    auto rgb = m->renderScreens();
+    auto h = Handheld::boot(framebufferMain, nullptr);
+    h->machine.runFrames(1);
+    auto rgb = h->machine.renderScreens();
     for (int y = 0; y < 192; y += 3) {
         for (int x = 0; x < 256; x += 3) ASSERT_EQ(pixel(rgb, 0, x, y), (Pixel{0, 0, 0})) << x << "," << y;
     }
@@ -216,8 +212,8 @@ int strayStoreMain(int, char**) {
 TEST(Screens, StoreToUnmappedVideoMemoryEndsTheRunNamingTheAddress) {
     EXPECT_EXIT(
         {
-            auto m = boot(strayStoreMain, nullptr);
-            m->runFrames(1);
+            auto h = Handheld::boot(strayStoreMain, nullptr);
+            h->machine.runFrames(1);
         },
         testing::ExitedWithCode(3), "vx-handheld: access to unmapped device memory at 0x06800006");
 }
@@ -245,9 +241,9 @@ int consoleMain(int, char**) {
 }
 
 TEST(Console, TextContinuesWrapsAndIsTraced) {
-    auto m = boot(consoleMain, nullptr);
-    m->runFrames(1);
-    auto text = m->consoleLines();
+    auto h = Handheld::boot(consoleMain, nullptr);
+    h->machine.runFrames(1);
+    auto text = h->machine.consoleLines();
     ASSERT_EQ(text.size(), 24u);
     EXPECT_EQ(text[0], "Hello 42");
     EXPECT_EQ(text[1], "no end continued");
@@ -256,7 +252,7 @@ TEST(Console, TextContinuesWrapsAndIsTraced) {
     EXPECT_EQ(text[4], "0123456789abcdefghijklmnopqrstuv");
     EXPECT_EQ(text[5], "wxyzABCD");
     EXPECT_EQ(text[6], "");
-    auto traced = texts(*m, "console", Cpu::Main);
+    auto traced = h->texts(Cpu::Main, TraceKind::Console);
     ASSERT_EQ(traced.size(), 6u);
     EXPECT_EQ(traced[1], "no end continued");
     EXPECT_EQ(traced[5], "wxyzABCD");
@@ -270,9 +266,9 @@ int scrollMain(int, char**) {
 }
 
 TEST(Console, ScrollsOneRowWhenWritingPastTheLastRow) {
-    auto m = boot(scrollMain, nullptr);
-    m->runFrames(1);
-    auto text = m->consoleLines();
+    auto h = Handheld::boot(scrollMain, nullptr);
+    h->machine.runFrames(1);
+    auto text = h->machine.consoleLines();
     ASSERT_EQ(text.size(), 24u);
     // 30 lines end with a line feed: the cursor waits below the last row,
     // so the last 24 lines fill the screen without an empty row.
@@ -280,9 +276,9 @@ TEST(Console, ScrollsOneRowWhenWritingPastTheLastRow) {
 }
 
 TEST(Console, GlyphsAreDrawnInPaletteEntry255OnTheBottomScreen) {
-    auto m = boot(consoleMain, nullptr);
-    m->runFrames(1);
-    auto rgb = m->renderScreens();
+    auto h = Handheld::boot(consoleMain, nullptr);
+    h->machine.runFrames(1);
+    auto rgb = h->machine.renderScreens();
     const Pixel text = expand555(RGB15(10, 31, 31)), black{0, 0, 0};
     auto litIn = [&](int col, int row) {
         int lit = 0;

@@ -10,10 +10,6 @@ using vxsim::Cpu;
 
 namespace {
 
-void idleForever() {
-    for (;;) swiWaitForVBlank();
-}
-
 // ----------------------------------------------------------------- FIFO
 
 struct FifoLog {
@@ -50,8 +46,8 @@ int fifoDrainCo(int, char**) {
 }
 
 TEST(Fifo, SixteenWordsInOrderWithFlagsAndError) {
-    auto m = boot(fifoFillMain, fifoDrainCo);
-    m->runFrames(2);
+    auto h = Handheld::boot(fifoFillMain, fifoDrainCo);
+    h->machine.runFrames(2);
     EXPECT_EQ(fifo.crAtStart, IPC_FIFO_ENABLE | IPC_FIFO_SEND_EMPTY | IPC_FIFO_RECV_EMPTY);
     EXPECT_EQ(fifo.crFull, IPC_FIFO_ENABLE | IPC_FIFO_SEND_FULL | IPC_FIFO_RECV_EMPTY);
     EXPECT_EQ(fifo.crAfterOverflow, IPC_FIFO_ENABLE | IPC_FIFO_SEND_FULL | IPC_FIFO_RECV_EMPTY | IPC_FIFO_ERROR);
@@ -61,11 +57,11 @@ TEST(Fifo, SixteenWordsInOrderWithFlagsAndError) {
     EXPECT_EQ(fifo.received[16], 0x110u) << "an empty FIFO repeats its last word";
     EXPECT_EQ(fifo.coCrAfterDrain, IPC_FIFO_ENABLE | IPC_FIFO_SEND_EMPTY | IPC_FIFO_RECV_EMPTY | IPC_FIFO_ERROR);
     EXPECT_EQ(fifo.coCrAfterErrorAck, IPC_FIFO_ENABLE | IPC_FIFO_SEND_EMPTY | IPC_FIFO_RECV_EMPTY);
-    auto sent = texts(*m, "fifo-send", Cpu::Main);
+    auto sent = h->texts(Cpu::Main, TraceKind::FifoSend);
     ASSERT_EQ(sent.size(), 17u);
     EXPECT_EQ(sent[0], "0x00000101");
     EXPECT_EQ(sent[16], "0x0000DEAD lost (FIFO full)");
-    EXPECT_EQ(texts(*m, "fifo-recv", Cpu::Co).size(), 16u);
+    EXPECT_EQ(h->texts(Cpu::Co, TraceKind::FifoRecv).size(), 16u);
 }
 
 int fifoClearMain(int, char**) {
@@ -82,8 +78,8 @@ int fifoClearMain(int, char**) {
 }
 
 TEST(Fifo, SendClearEmptiesOnlyTheOwnSendFifo) {
-    auto m = boot(fifoClearMain, fifoDrainCo);
-    m->runFrames(2);
+    auto h = Handheld::boot(fifoClearMain, fifoDrainCo);
+    h->machine.runFrames(2);
     EXPECT_EQ(fifo.crFull, IPC_FIFO_ENABLE | IPC_FIFO_RECV_EMPTY);
     EXPECT_EQ(fifo.crAtStart, IPC_FIFO_ENABLE | IPC_FIFO_SEND_EMPTY | IPC_FIFO_RECV_EMPTY);
     ASSERT_EQ(fifo.count, 1);
@@ -139,8 +135,8 @@ int edgeCo(int, char**) {
 }
 
 TEST(Fifo, InterruptsOnEdgesOnly) {
-    auto m = boot(edgeMain, edgeCo);
-    m->runFrames(8);
+    auto h = Handheld::boot(edgeMain, edgeCo);
+    h->machine.runFrames(8);
     EXPECT_EQ(edge.notEmpty, 2) << "one for 0xA (0xB arrived while not empty), one when enabled with 0xC waiting";
     EXPECT_EQ(edge.notEmptyAfterEnable, 1);
     ASSERT_EQ(edge.count, 3);
@@ -199,8 +195,8 @@ int gatingMain(int, char**) {
 }
 
 TEST(Interrupts, MasterEnableMaskAndNullHandler) {
-    auto m = boot(gatingMain, nullptr);
-    m->runFrames(400);
+    auto h = Handheld::boot(gatingMain, nullptr);
+    h->machine.runFrames(400);
     EXPECT_EQ(irq.callsWhileImeOff, 0);
     EXPECT_TRUE(irq.ifWhileMasked & IRQ_TIMER0) << "requested but held back";
     EXPECT_TRUE(irq.ifWhileMasked & IRQ_TIMER1) << "requested though never enabled";
@@ -209,7 +205,7 @@ TEST(Interrupts, MasterEnableMaskAndNullHandler) {
     EXPECT_EQ(irq.ifAfterNull, 0u);
     EXPECT_EQ(irq.calls, 1);
     int taken = 0;
-    for (const auto& e : entries(*m, "irq")) taken += e.text.find("IRQ_TIMER0") != std::string::npos;
+    for (const auto& e : h->entries(TraceKind::Irq)) taken += e.text.find("IRQ_TIMER0") != std::string::npos;
     EXPECT_EQ(taken, 2) << "the null handler's request was taken, and acknowledged";
 }
 
@@ -236,18 +232,18 @@ int timerMain(int, char**) {
 }
 
 TEST(Timers, ReloadE667AtDivider256OverflowsEvery1677568Cycles) {
-    auto m = boot(timerMain, nullptr);
-    m->runFrames(180);  // about three seconds
+    auto h = Handheld::boot(timerMain, nullptr);
+    h->machine.runFrames(180);  // about three seconds
     uint64_t start = 0;
-    for (const auto& e : entries(*m, "io-write")) {
+    for (const auto& e : h->entries(TraceKind::IoWrite)) {
         if (e.text == "TIMER3_CR=0x00C2") start = e.cycle;
     }
     ASSERT_NE(start, 0u);
     std::vector<uint64_t> at;
-    for (const auto& e : entries(*m, "irq")) {
+    for (const auto& e : h->entries(TraceKind::Irq)) {
         if (e.text.find("IRQ_TIMER3") != std::string::npos) at.push_back(e.cycle);
     }
-    uint64_t expected = (m->cycles() - start) / 1677568;
+    uint64_t expected = (h->machine.cycles() - start) / 1677568;
     ASSERT_EQ(at.size(), expected);
     ASSERT_GE(at.size(), 59u);
     EXPECT_EQ(timer.calls, static_cast<int>(at.size()));
@@ -281,8 +277,8 @@ int cascadeMain(int, char**) {
 }
 
 TEST(Timers, CountUpTimerCountsOverflowsOfTheOneBefore) {
-    auto m = boot(cascadeMain, nullptr);
-    m->runFrames(2);
+    auto h = Handheld::boot(cascadeMain, nullptr);
+    h->machine.runFrames(2);
     // 24 overflows of timer 0 by line 192: timer 1 went 0xFFFE, 0xFFFF,
     // overflowed (reload 0xFFFE) and so on: 12 overflows, back at 0xFFFE.
     EXPECT_EQ(cascade.overflowsAtRead, 12);

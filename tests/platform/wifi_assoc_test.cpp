@@ -13,12 +13,12 @@ constexpr uint64_t kPatience = 600;  // ten seconds of virtual time
 
 // Cycles from the program's Wifi_AutoConnect to the status it ended on.
 uint64_t associationTime(const Handheld& h, int finalStatus) {
-    auto start = h.find("call", "Wifi_AutoConnect()");
-    auto end = h.find("call", "Wifi_AssocStatus()=" + std::to_string(finalStatus));
+    auto start = h.find(TraceKind::Call, "Wifi_AutoConnect()");
+    auto end = h.find(TraceKind::Call, "Wifi_AssocStatus()=" + std::to_string(finalStatus));
     EXPECT_TRUE(start && end);
     if (!start || !end) {
         for (const vxsim::TraceEntry& e : h.machine.trace()) {
-            if (e.kind == "call" || e.kind == "wifi") std::printf("%s\n", vxsim::formatTraceEntry(e).c_str());
+            if (e.kind == TraceKind::Call || e.kind == TraceKind::Wifi) std::printf("%s\n", vxsim::formatTraceEntry(e).c_str());
         }
         return ~0ull;
     }
@@ -27,34 +27,34 @@ uint64_t associationTime(const Handheld& h, int finalStatus) {
 }
 
 TEST(WifiAssociation, StoredSettingsAndMatchingAccessPointAssociateWithinTwoSeconds) {
-    Handheld h;
-    ASSERT_TRUE(h.runUntilSettled(kPatience));
+    auto h = wirelessHandheld();
+    ASSERT_TRUE(runUntilSettled(h, kPatience));
     EXPECT_EQ(mainReport.statusBeforeConnect, 0);
     EXPECT_EQ(mainReport.finalStatus, 5);
     EXPECT_EQ(mainReport.statuses, (std::vector<int>{1, 2, 3, 4, 5}));
     EXPECT_LT(associationTime(h, 5), seconds(2));
     // Progress came from the co-processor's side, over its interrupts.
-    EXPECT_TRUE(h.find("wifi", "association: associated"));
-    EXPECT_EQ(h.find("wifi", "association: associated")->cpu, Cpu::Co);
-    EXPECT_GT(h.count("call", "Wifi_Interrupt()"), 0);
+    EXPECT_TRUE(h.find(TraceKind::Wifi, "association: associated"));
+    EXPECT_EQ(h.find(TraceKind::Wifi, "association: associated")->cpu, Cpu::Co);
+    EXPECT_GT(h.count(TraceKind::Call, "Wifi_Interrupt()"), 0);
     // The tight polling loop is not traced call by call.
-    EXPECT_LT(h.count("call", "Wifi_AssocStatus()"), 10);
+    EXPECT_LT(h.count(TraceKind::Call, "Wifi_AssocStatus()"), 10);
 }
 
 TEST(WifiAssociation, ProgressesOnFrameUpdatesWithoutTheWirelessInterrupt) {
     coOptions.wifiIrq = false;
-    Handheld h;
-    ASSERT_TRUE(h.runUntilSettled(kPatience));
+    auto h = wirelessHandheld();
+    ASSERT_TRUE(runUntilSettled(h, kPatience));
     EXPECT_EQ(mainReport.finalStatus, 5);
     EXPECT_LT(associationTime(h, 5), seconds(2));
-    EXPECT_EQ(h.count("call", "Wifi_Interrupt()"), 0);
+    EXPECT_EQ(h.count(TraceKind::Call, "Wifi_Interrupt()"), 0);
 }
 
 TEST(WifiAssociation, WithoutStoredSettingsCannotConnectWithinFiveSeconds) {
     vxsim::MachineConfig config;
     config.storedSettings = false;
-    Handheld h(config);
-    ASSERT_TRUE(h.runUntilSettled(kPatience));
+    auto h = wirelessHandheld(config);
+    ASSERT_TRUE(runUntilSettled(h, kPatience));
     EXPECT_EQ(mainReport.finalStatus, 6);
     EXPECT_EQ(mainReport.statuses.back(), 6);
     for (int s : mainReport.statuses) {
@@ -66,8 +66,8 @@ TEST(WifiAssociation, WithoutStoredSettingsCannotConnectWithinFiveSeconds) {
 TEST(WifiAssociation, WithoutMatchingAccessPointSearchesThenCannotConnectWithinFiveSeconds) {
     vxsim::MachineConfig config;
     config.matchingAccessPoint = false;
-    Handheld h(config);
-    ASSERT_TRUE(h.runUntilSettled(kPatience));
+    auto h = wirelessHandheld(config);
+    ASSERT_TRUE(runUntilSettled(h, kPatience));
     EXPECT_EQ(mainReport.statuses, (std::vector<int>{1, 6}));
     uint64_t took = associationTime(h, 6);
     EXPECT_LT(took, seconds(5));
@@ -77,11 +77,11 @@ TEST(WifiAssociation, WithoutMatchingAccessPointSearchesThenCannotConnectWithinF
 
 TEST(WifiAssociation, StaysDisconnectedWithoutAutoConnect) {
     mainOptions.connect = false;
-    Handheld h;
-    ASSERT_TRUE(h.runUntilReady(kPatience));
+    auto h = wirelessHandheld();
+    ASSERT_TRUE(runUntilReady(h, kPatience));
     h.machine.runFrames(120);
     EXPECT_EQ(mainReport.statusBeforeConnect, 0);
-    EXPECT_FALSE(h.find("wifi", "association:"));
+    EXPECT_FALSE(h.find(TraceKind::Wifi, "association:"));
 }
 
 }  // namespace

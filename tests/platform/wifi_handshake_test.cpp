@@ -14,11 +14,11 @@ constexpr uint64_t kPatience = 300;
 
 TEST(WifiHandshake, CorrectPairBecomesReadyThroughSyncs) {
     mainOptions.connect = false;
-    Handheld h;
-    ASSERT_TRUE(h.runUntilReady(kPatience));
+    auto h = wirelessHandheld();
+    ASSERT_TRUE(runUntilReady(h, kPatience));
 
     // The co half was started with exactly the word the main half produced.
-    auto coInit = h.find("call", "Wifi_Init(0x");
+    auto coInit = h.find(TraceKind::Call, "Wifi_Init(0x");
     ASSERT_TRUE(coInit);
     EXPECT_EQ(coInit->cpu, Cpu::Co);
     unsigned value = 0;
@@ -27,14 +27,14 @@ TEST(WifiHandshake, CorrectPairBecomesReadyThroughSyncs) {
     EXPECT_LT(value, 0x023FF000u);
 
     // Readiness came after syncs in both directions, the last one on the main processor.
-    auto ready = h.find("call", "Wifi_CheckInit()=1");
+    auto ready = h.find(TraceKind::Call, "Wifi_CheckInit()=1");
     ASSERT_TRUE(ready);
     uint64_t lastMainSync = 0, coSyncs = 0;
     for (const vxsim::TraceEntry& e : h.machine.trace()) {
         if (e.cycle > ready->cycle) {
             break;
         }
-        if (e.kind == "call" && e.text == "Wifi_Sync()") {
+        if (e.kind == TraceKind::Call && e.text == "Wifi_Sync()") {
             if (e.cpu == Cpu::Main) {
                 lastMainSync = e.cycle;
             } else {
@@ -61,17 +61,17 @@ class WifiBrokenHandshake : public ::testing::TestWithParam<BrokenLink> {};
 TEST_P(WifiBrokenHandshake, NeverBecomesReady) {
     mainOptions.connect = false;
     GetParam().apply();
-    Handheld h;
-    EXPECT_FALSE(h.runUntilReady(kPatience));
-    EXPECT_FALSE(h.find("call", "Wifi_CheckInit()=1"));
+    auto h = wirelessHandheld();
+    EXPECT_FALSE(runUntilReady(h, kPatience));
+    EXPECT_FALSE(h.find(TraceKind::Call, "Wifi_CheckInit()=1"));
     // The main program kept asking the whole time.
-    EXPECT_TRUE(h.find("call", "Wifi_CheckInit()=0"));
+    EXPECT_TRUE(h.find(TraceKind::Call, "Wifi_CheckInit()=0"));
     EXPECT_GE(h.machine.cycles(), seconds(4.5));
     if (GetParam().reached) {
-        EXPECT_TRUE(h.find("wifi", GetParam().reached));
+        EXPECT_TRUE(h.find(TraceKind::Wifi, GetParam().reached));
     }
     if (GetParam().notReached) {
-        EXPECT_FALSE(h.find("wifi", GetParam().notReached));
+        EXPECT_FALSE(h.find(TraceKind::Wifi, GetParam().notReached));
     }
 }
 
@@ -104,8 +104,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(WifiHandshake, CallsBeforeInitAreHarmless) {
     mainOptions.callsBeforeInit = true;
     coOptions.callsBeforeInit = true;
-    Handheld h;
-    ASSERT_TRUE(h.runUntilSettled(kPatience));
+    auto h = wirelessHandheld();
+    ASSERT_TRUE(runUntilSettled(h, kPatience));
     EXPECT_EQ(mainReport.statusBeforeInit, 0);
     EXPECT_EQ(mainReport.checkBeforeInit, 0);
     EXPECT_EQ(mainReport.statusAfterEarlyConnect, 0);
@@ -120,10 +120,10 @@ TEST(WifiHandshakeDeathTest, MainHalfOnCoProcessorIsFatal) {
     coOptions.wrongHalf = true;
     EXPECT_DEATH(
         {
-            Handheld h;
+            auto h = wirelessHandheld();
             h.machine.runFrames(10);
         },
-        "Wifi_Init.*main processor");
+        "vx-handheld: Wifi_Init\\(\\) belongs to arm9 but arm7 called it");
 }
 
 TEST(WifiHandshakeDeathTest, CoHalfOnMainProcessorIsFatal) {
@@ -131,10 +131,10 @@ TEST(WifiHandshakeDeathTest, CoHalfOnMainProcessorIsFatal) {
     mainOptions.script = Script::WrongHalf;
     EXPECT_DEATH(
         {
-            Handheld h;
+            auto h = wirelessHandheld();
             h.machine.runFrames(10);
         },
-        "Wifi_Update.*co-processor");
+        "vx-handheld: Wifi_Update\\(\\) belongs to arm7 but arm9 called it");
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <dswifi7.h>
 #include <nds.h>
 
+#include "test_program.h"
+#include "vxFifo.h"
 #include "wifi_programs.h"
 
 // Declared here only to show that the main processor's half refuses this processor.
@@ -16,8 +18,8 @@ CoOptions coOptions;
 
 namespace {
 
-constexpr u32 kMarker = 0x12345678;
-constexpr u32 kSync = 0x87654321;
+constexpr u32 kMarker = VX_FIFO_MARKER;
+constexpr u32 kSync = VX_FIFO_SYNC;
 
 void vblank7() { Wifi_Update(); }
 
@@ -74,9 +76,7 @@ int coProgram(int argc, char** argv) {
     if (o.syncHandler) {
         Wifi_SetSyncHandler(sync7);
     }
-    for (;;) {
-        swiWaitForVBlank();
-    }
+    vxtest::idleForever();
 }
 
 }  // namespace wifitest

@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "test_program.h"
+#include "vxFifo.h"
 #include "wifi_programs.h"
 
 // Declared here only to show that the co-processor's half refuses this processor.
@@ -40,8 +42,8 @@ void* failingMalloc(int size) {
 
 namespace {
 
-constexpr u32 kMarker = 0x12345678;
-constexpr u32 kSync = 0x87654321;
+constexpr u32 kMarker = VX_FIFO_MARKER;
+constexpr u32 kSync = VX_FIFO_SYNC;
 
 void timer50() {
     ++mainReport.timerTicks;
@@ -213,9 +215,7 @@ int mainProgram(int argc, char** argv) {
         }
     }
     r.done = true;
-    for (;;) {
-        swiWaitForVBlank();
-    }
+    vxtest::idleForever();
 }
 
 }  // namespace wifitest

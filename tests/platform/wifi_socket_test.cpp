@@ -1,14 +1,32 @@
 // The socket layer end to end: a program on the simulated handheld talks to
 // a real UDP peer on loopback through both halves and the radio.
+#include <chrono>
 #include <cstring>
 
-#include "wifi_peer.h"
+#include "loopback_peer.h"
 #include "wifi_test_support.h"
 
 namespace wifitest {
 namespace {
 
 constexpr uint64_t kPatience = 900;  // fifteen seconds of virtual time
+
+using vxtest::LoopbackPeer;
+using vxtest::PeerOptions;
+
+// A peer that echoes the first four datagrams, then sends `after`.
+PeerOptions echoing(std::vector<uint8_t> after = {}) {
+    PeerOptions po;
+    po.reply = vxtest::echo(4, std::move(after));
+    return po;
+}
+
+std::unique_ptr<LoopbackPeer> startPeer(PeerOptions options) {
+    std::string error;
+    auto peer = LoopbackPeer::start(std::move(options), error);
+    EXPECT_TRUE(peer) << error;
+    return peer;
+}
 
 uint32_t loopback(uint8_t last) {
     uint32_t a = 0;
@@ -66,48 +84,45 @@ void expectPeerGotTheSends(LoopbackPeer& peer) {
 }
 
 TEST(WifiSockets, DatagramsBothWaysWithTruncationAndTheRepliersAddress) {
-    PeerOptions po;
+    PeerOptions po = echoing({'Z', 'Y'});
     po.replyAddress = "127.0.0.2";
-    po.afterEchoes = {'Z', 'Y'};
-    LoopbackPeer peer(po);
-    ASSERT_TRUE(peer.ok()) << peer.error();
+    auto peer = startPeer(po);
+    ASSERT_TRUE(peer);
     mainOptions.script = Script::Exchange;
-    mainOptions.peerPort = peer.port();
-    Handheld h;
-    ASSERT_TRUE(h.runUntilDone(kPatience));
-    expectPeerGotTheSends(peer);
+    mainOptions.peerPort = peer->port();
+    auto h = wirelessHandheld();
+    ASSERT_TRUE(runUntilDone(h, kPatience));
+    expectPeerGotTheSends(*peer);
     // Replies name the socket they came from, not the one the program sent to.
-    expectTruncatingExchange(peer.replyPort(), loopback(2));
-    EXPECT_EQ(h.count("net-send", "127.0.0.1:" + std::to_string(peer.port())), 4);
-    EXPECT_EQ(h.count("net-recv", "127.0.0.2:" + std::to_string(peer.replyPort())), 5);
-    EXPECT_TRUE(h.find("net-recv", " 8 bytes"));
-    EXPECT_TRUE(h.find("net-recv", " 0 bytes"));
+    expectTruncatingExchange(peer->replyPort(), loopback(2));
+    EXPECT_EQ(h.count(TraceKind::NetSend, "127.0.0.1:" + std::to_string(peer->port())), 4);
+    EXPECT_EQ(h.count(TraceKind::NetRecv, "127.0.0.2:" + std::to_string(peer->replyPort())), 5);
+    EXPECT_TRUE(h.find(TraceKind::NetRecv, " 8 bytes"));
+    EXPECT_TRUE(h.find(TraceKind::NetRecv, " 0 bytes"));
 }
 
 TEST(WifiSockets, ForwardedPortCarriesTrafficAndRepliesAppearFromIt) {
-    PeerOptions po;
-    po.afterEchoes = {'Z', 'Y'};
-    LoopbackPeer peer(po);
-    ASSERT_TRUE(peer.ok()) << peer.error();
+    auto peer = startPeer(echoing({'Z', 'Y'}));
+    ASSERT_TRUE(peer);
     vxsim::MachineConfig config;
-    config.forwards.push_back(vxsim::PortForward{9780, 0x7F000001, peer.port()});
+    config.forwards.push_back(vxsim::PortForward{9780, 0x7F000001, peer->port()});
     mainOptions.script = Script::Exchange;
     mainOptions.peerAddress = "127.0.0.9";
     mainOptions.peerPort = 9780;
-    Handheld h(config);
-    ASSERT_TRUE(h.runUntilDone(kPatience));
-    expectPeerGotTheSends(peer);
+    auto h = wirelessHandheld(config);
+    ASSERT_TRUE(runUntilDone(h, kPatience));
+    expectPeerGotTheSends(*peer);
     expectTruncatingExchange(9780, loopback(1));
-    EXPECT_TRUE(h.find("net-send", "127.0.0.9:9780 8 bytes (to 127.0.0.1:" + std::to_string(peer.port()) + ")"));
+    EXPECT_TRUE(h.find(TraceKind::NetSend, "127.0.0.9:9780 8 bytes (to 127.0.0.1:" + std::to_string(peer->port()) + ")"));
 }
 
 TEST(WifiSockets, RefusesBadHandlesBadArgumentsAndSendsBeforeAssociation) {
-    LoopbackPeer peer(PeerOptions{});
-    ASSERT_TRUE(peer.ok()) << peer.error();
+    auto peer = startPeer(echoing());
+    ASSERT_TRUE(peer);
     mainOptions.script = Script::Errors;
-    mainOptions.peerPort = peer.port();
-    Handheld h;
-    ASSERT_TRUE(h.runUntilDone(kPatience));
+    mainOptions.peerPort = peer->port();
+    auto h = wirelessHandheld();
+    ASSERT_TRUE(runUntilDone(h, kPatience));
     const MainReport& r = mainReport;
     EXPECT_GE(r.socketBeforeConnect, 0);
     EXPECT_EQ(r.sendBeforeConnect, -1);
@@ -118,51 +133,49 @@ TEST(WifiSockets, RefusesBadHandlesBadArgumentsAndSendsBeforeAssociation) {
     // the good socket; sendto, recvfrom and close after it.
     EXPECT_EQ(r.errorResults, (std::vector<int>{-1, -1, -1, -1, -1, -1, -1, -1, 0, -1, -1, -1}));
     h.machine.runFrames(30);
-    EXPECT_TRUE(peer.received().empty());
-    EXPECT_EQ(h.count("net-send", ""), 0);
+    EXPECT_TRUE(peer->received().empty());
+    EXPECT_EQ(h.count(TraceKind::NetSend, ""), 0);
 }
 
 TEST(WifiSockets, EveryBufferGoesThroughTheProgramsHooksAndComesBack) {
-    PeerOptions po;
-    po.afterEchoes = {'Z', 'Y'};
-    LoopbackPeer peer(po);
-    ASSERT_TRUE(peer.ok()) << peer.error();
+    auto peer = startPeer(echoing({'Z', 'Y'}));
+    ASSERT_TRUE(peer);
     mainOptions.script = Script::Exchange;
-    mainOptions.peerPort = peer.port();
-    Handheld h;
-    ASSERT_TRUE(h.runUntilDone(kPatience));
+    mainOptions.peerPort = peer->port();
+    auto h = wirelessHandheld();
+    ASSERT_TRUE(runUntilDone(h, kPatience));
     h.machine.runFrames(10);  // the last sent buffers come back on the next sync or timer
     // Four sends and five receptions, each in a buffer of its own.
     EXPECT_EQ(mallocCount.load(), 9);
     EXPECT_EQ(freeCount.load(), 9);
     EXPECT_EQ(liveBlocks.load(), 0);
-    EXPECT_EQ(h.count("alloc", "sgIP_malloc("), 9);
-    EXPECT_EQ(h.count("alloc", "sgIP_free"), 9);
+    EXPECT_EQ(h.count(TraceKind::Alloc, "sgIP_malloc("), 9);
+    EXPECT_EQ(h.count(TraceKind::Alloc, "sgIP_free"), 9);
     // The 8-byte datagram and its echo.
-    EXPECT_EQ(h.count("alloc", "sgIP_malloc(8)"), 2);
+    EXPECT_EQ(h.count(TraceKind::Alloc, "sgIP_malloc(8)"), 2);
 }
 
 class WifiSocketsWithoutBuffers : public ::testing::TestWithParam<bool> {};
 
 TEST_P(WifiSocketsWithoutBuffers, SendsFail) {
     bool hookReturnsNull = GetParam();
-    LoopbackPeer peer(PeerOptions{});
-    ASSERT_TRUE(peer.ok()) << peer.error();
+    auto peer = startPeer(echoing());
+    ASSERT_TRUE(peer);
     mainOptions.script = Script::SendOnly;
-    mainOptions.peerPort = peer.port();
+    mainOptions.peerPort = peer->port();
     mainOptions.sends = 3;
     vxsim::ProgramImage image = mainImage();
     image.ipMalloc = hookReturnsNull ? failingMalloc : nullptr;
     if (!hookReturnsNull) {
         image.ipFree = nullptr;
     }
-    Handheld h({}, image);
-    ASSERT_TRUE(h.runUntilDone(kPatience));
+    auto h = wirelessHandheld({}, image);
+    ASSERT_TRUE(runUntilDone(h, kPatience));
     EXPECT_EQ(mainReport.finalStatus, 5);
     EXPECT_EQ(mainReport.sendResults, (std::vector<int>{-1, -1, -1}));
     EXPECT_EQ(mallocCount.load(), hookReturnsNull ? 3 : 0);
     h.machine.runFrames(30);
-    EXPECT_TRUE(peer.received().empty());
+    EXPECT_TRUE(peer->received().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Hooks, WifiSocketsWithoutBuffers, ::testing::Bool(),
@@ -171,21 +184,37 @@ INSTANTIATE_TEST_SUITE_P(Hooks, WifiSocketsWithoutBuffers, ::testing::Bool(),
                          });
 
 TEST(WifiSockets, BlockingReceiveLetsTheProgramsInterruptsRun) {
-    PeerOptions po;
-    po.delayMs = 300;
-    po.afterEchoes = {'Z', 'Y'};
-    LoopbackPeer peer(po);
-    ASSERT_TRUE(peer.ok()) << peer.error();
+    PeerOptions po = echoing({'Z', 'Y'});
+    po.replyDelay = std::chrono::milliseconds(300);
+    auto peer = startPeer(po);
+    ASSERT_TRUE(peer);
     mainOptions.script = Script::Exchange;
-    mainOptions.peerPort = peer.port();
-    Handheld h;
-    ASSERT_TRUE(h.runUntilDone(kPatience));
+    mainOptions.peerPort = peer->port();
+    auto h = wirelessHandheld();
+    ASSERT_TRUE(runUntilDone(h, kPatience));
     ASSERT_EQ(mainReport.receptions.size(), 5u);
     const Reception& first = mainReport.receptions[0];
     EXPECT_EQ(first.result, 0);
     // The 50 ms timer kept firing while the program sat in recvfrom.
     EXPECT_GT(first.timerTicksAfter, first.timerTicksBefore);
-    EXPECT_TRUE(h.find("call", "recvfrom(0, 4) waiting"));
+    EXPECT_TRUE(h.find(TraceKind::Call, "recvfrom(0, 4) waiting"));
+}
+
+// While the program waits in recvfrom, virtual time runs no faster than the
+// wall clock even in fast mode (a lower bound only: a slow host is never wrong).
+TEST(WifiSockets, WaitingForTheNetworkDoesNotOutrunTheWallClock) {
+    auto peer = startPeer(PeerOptions{});  // never answers
+    ASSERT_TRUE(peer);
+    mainOptions.script = Script::Exchange;
+    mainOptions.peerPort = peer->port();
+    auto h = wirelessHandheld();
+    ASSERT_TRUE(h.machine.runUntil([&] { return h.find(TraceKind::Call, "recvfrom(0, 4) waiting").has_value(); }, kPatience));
+    uint64_t framesBefore = h.machine.frameCount();
+    auto t0 = std::chrono::steady_clock::now();
+    h.machine.runFrames(6);
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_EQ(h.machine.frameCount() - framesBefore, 6u);
+    EXPECT_GE(wall, 6 * 560190.0 / vxsim::kBusHz * 0.95);
 }
 
 }  // namespace

@@ -240,6 +240,18 @@ Process::~Process() {
     closeFd(wakeWrite_);
 }
 
+std::optional<std::string> waitForOutput(Process& process, const std::regex& pattern,
+                                         std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        std::string out = process.outSoFar();
+        std::smatch m;
+        if (std::regex_search(out, m, pattern)) return m.size() > 1 ? m[1].str() : m[0].str();
+        if (std::chrono::steady_clock::now() > deadline || !process.running()) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
                          const std::vector<std::string>& extraEnv) {
     std::string error;

@@ -8,6 +8,8 @@
 #include <csignal>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,6 +58,12 @@ private:
     bool readerDone_ = false;
     std::thread reader_;
 };
+
+// The first capture of `pattern` in the process's standard output (the whole
+// match if it has none), once it appears within `timeout`; nullopt if it does
+// not, or if the process ends first.
+std::optional<std::string> waitForOutput(Process& process, const std::regex& pattern,
+                                         std::chrono::milliseconds timeout);
 
 ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
                          const std::vector<std::string>& extraEnv = {});

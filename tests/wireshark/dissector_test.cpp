@@ -60,15 +60,6 @@ struct TempDir {
     }                                                                                         \
     ASSERT_TRUE(capture) << capture##Error
 
-bool waitForOutput(Process& p, const std::regex& pattern, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!std::regex_search(p.outSoFar(), pattern)) {
-        if (std::chrono::steady_clock::now() > deadline || !p.running()) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
 std::string describe(const std::vector<VxRow>& rows) {
     std::string text;
     for (const auto& r : rows) {

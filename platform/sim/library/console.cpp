@@ -3,9 +3,10 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "core.h"
-
 #include <nds.h>
+
+#include "font.h"
+#include "library.h"
 
 namespace vxsim {
 
@@ -15,17 +16,17 @@ constexpr int kCols = 32, kRows = 24;
 constexpr uint16_t kTextPalette = 15 << 12;
 constexpr uint16_t kBlank = kTextPalette;  // glyph 0 is the space
 
-volatile uint16_t* consoleMap(const Console& c) {
+volatile uint16_t* consoleMap(const ConsoleState& c) {
     return reinterpret_cast<volatile uint16_t*>(static_cast<uintptr_t>(c.mapAddress));
 }
 
 void endLine(Machine::Impl& m) {
-    m.addTrace(m.cur, "console", m.console.line);
+    m.trace(m.cur, TraceKind::Console, m.console.line);
     m.console.line.clear();
 }
 
 void putGlyph(Machine::Impl& m, char ch) {
-    Console& c = m.console;
+    ConsoleState& c = m.console;
     if (c.col == kCols) {  // the previous character filled the row
         endLine(m);
         c.col = 0;
@@ -46,7 +47,7 @@ void putGlyph(Machine::Impl& m, char ch) {
 }
 
 void put(Machine::Impl& m, char ch) {
-    Console& c = m.console;
+    ConsoleState& c = m.console;
     switch (ch) {
     case '\n':
         endLine(m);
@@ -180,7 +181,7 @@ std::string format(const char* f, va_list ap) {
 std::vector<std::string> Machine::consoleLines() const {
     const Impl& m = *impl_;
     std::vector<std::string> lines;
-    if (!m.console.ready || !m.mapped(m.console.mapAddress)) return lines;
+    if (!m.console.ready || !m.memory.mapped(m.console.mapAddress)) return lines;
     const volatile uint16_t* map = consoleMap(m.console);
     for (int r = 0; r < kRows; ++r) {
         std::string line;
@@ -201,13 +202,10 @@ using namespace vxsim;
 extern "C" {
 
 void consoleInitDefault(u16* map, u16* charBase, u8 bitDepth) {
-    Machine::Impl& m = callerMachine("consoleInitDefault");
-    if (m.cur != Cpu::Main) hw::fatal("consoleInitDefault() belongs to arm9 but arm7 called it");
-    hw::charge(kCallCost);
-    m.cpu(m.cur).lastValid = false;
+    Machine::Impl& m = enter("consoleInitDefault", Cpu::Main);
     if (bitDepth != 16) hw::fatal("consoleInitDefault: only the 16-colour console exists (asked for " +
                                   std::to_string(bitDepth) + ")");
-    m.addTrace(m.cur, "call", "consoleInitDefault(" + hex(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(map)), 8) +
+    traceCall(m, "consoleInitDefault(" + hex(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(map)), 8) +
                                   "," + hex(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(charBase)), 8) + ",16)");
     volatile uint16_t* tiles = charBase;
     for (int g = 0; g < kFontGlyphs; ++g) {
@@ -216,17 +214,14 @@ void consoleInitDefault(u16* map, u16* charBase, u8 bitDepth) {
     }
     volatile uint16_t* cells = map;
     for (int i = 0; i < 32 * 32; ++i) cells[i] = kBlank;
-    m.console = Console{};
+    m.console = ConsoleState{};
     m.console.ready = true;
     m.console.mapAddress = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(map));
     m.console.tileAddress = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(charBase));
 }
 
 int iprintf(const char* fmt, ...) {
-    Machine::Impl& m = callerMachine("iprintf");
-    if (m.cur != Cpu::Main) hw::fatal("iprintf() belongs to arm9 but arm7 called it");
-    hw::charge(kCallCost);
-    m.cpu(m.cur).lastValid = false;
+    Machine::Impl& m = enter("iprintf", Cpu::Main);
     va_list ap;
     va_start(ap, fmt);
     std::string text = format(fmt, ap);

@@ -5,6 +5,7 @@
 #ifndef VXSIM_MACHINE_H
 #define VXSIM_MACHINE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -63,12 +64,31 @@ struct MachineConfig {
     std::string tracePath;            // also stream the trace to this file
 };
 
+// What kind of action a trace entry records.
+enum class TraceKind {
+    IoWrite,   // a register write: "REG_IPC_FIFO_CR=0x8008"
+    FifoSend,  // a word into the send FIFO (or why it was not taken)
+    FifoRecv,  // a word out of the receive FIFO
+    Irq,       // interrupts the dispatcher took: "IRQ_VBLANK|IRQ_TIMER3"
+    Call,      // a library call: "Wifi_Timer(50)", "recvfrom(0, 4)=4 from 127.0.0.1:80"
+    Console,   // a line the text console finished
+    Alloc,     // the IP stack's buffers through the program's hooks
+    Wifi,      // the wireless halves' own progress: "association: associated"
+    NetOpen,   // the radio opened a host socket
+    NetSend,   // a datagram left for the host: "127.0.0.1:80 5 bytes"
+    NetRecv,   // a datagram came in from the host
+    NetDrop,   // a datagram was lost, and why
+    NetError,  // the host refused something
+};
+// "io-write", "fifo-send", ... as the trace file shows them.
+const char* traceKindName(TraceKind kind);
+
 // One externally visible action.
 struct TraceEntry {
     uint64_t cycle = 0;
     Cpu cpu = Cpu::Main;
-    std::string kind;  // "io-write", "fifo-send", "fifo-recv", "irq", "call", "net-send", "net-recv", "console", ...
-    std::string text;  // e.g. "REG_IPC_FIFO_CR=0x8008", "Wifi_Timer(50)", "127.0.0.1:80 5 bytes"
+    TraceKind kind = TraceKind::Call;
+    std::string text;
 };
 std::string formatTraceEntry(const TraceEntry& entry);
 
@@ -107,9 +127,13 @@ public:
 
     // Register value as the given processor would read it, without side effects.
     uint32_t peekIo(Cpu cpu, uint32_t address, unsigned bytes) const;
+    // Device memory (main memory, palettes, video memory where the processor
+    // sees it) between runs: false, copying nothing, where any of the range
+    // is not mapped.
+    bool readMemory(uint32_t address, void* out, size_t size) const;
+    bool writeMemory(uint32_t address, const void* data, size_t size);
 
-    struct Impl;
-    Impl& impl() { return *impl_; }
+    struct Impl;  // the machine's inside, private to the platform library
 
 private:
     std::unique_ptr<Impl> impl_;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "core.h"
+#include "font.h"
 
 namespace vxsim {
 

@@ -9,58 +9,21 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <string>
 
 #include "hw.h"
-#include "wifi_radio.h"
-#include "wifi_shared.h"
+#include "wireless.h"
 
 namespace vxsim::wifi {
 namespace {
 
-constexpr uint32_t kCallCycles = 40;
-constexpr uint32_t kStatusCycles = 16;
+// Asking for the status reads a word or two of the block: cheaper than a call.
+constexpr uint32_t kStatusCost = 16;
 // Datagrams a socket holds before further arrivals are dropped, as a UDP
 // stack would.
 constexpr size_t kMaxQueuedPerSocket = 64;
 
-struct Queued {
-    void* buffer = nullptr;
-    int length = 0;
-    uint32_t address = 0;  // network order
-    uint16_t port = 0;     // network order
-};
-
-struct Socket {
-    bool open = false;
-    std::deque<Queued> queue;
-};
-
-struct MainHalf {
-    SharedBlock* block = nullptr;
-    WifiSyncHandler sync = nullptr;
-    bool ready = false;
-    int checkInitTraced = -1;
-    uint32_t request = 0;
-    uint32_t status = kAssocDisconnected;
-    int statusTraced = -1;
-    uint32_t txFreed = 0;  // slots whose buffers went back to the program
-    Socket sockets[kMaxSockets];
-    bool busy = false;
-};
-
-MainHalf& half() {
-    static MainHalf instance;
-    return instance;
-}
-
-void onMain(const char* what) {
-    if (hw::currentCpu() != Cpu::Main) {
-        hw::fatal(std::string(what) + " belongs to the main processor's wireless half but was called on " +
-                  cpuName(hw::currentCpu()));
-    }
-}
+MainHalf& half() { return hw::wireless().main; }
 
 std::string endpoint(uint32_t addressNet, uint16_t portNet) {
     const auto* a = reinterpret_cast<const uint8_t*>(&addressNet);
@@ -72,13 +35,13 @@ std::string endpoint(uint32_t addressNet, uint16_t portNet) {
 void* takeBuffer(int size) {
     auto hook = hw::program(Cpu::Main).ipMalloc;
     if (hook == nullptr) {
-        hw::trace("alloc", "sgIP_malloc(" + std::to_string(size) + "): the program has no sgIP_malloc");
+        hw::trace(TraceKind::Alloc, "sgIP_malloc(" + std::to_string(size) + "): the program has no sgIP_malloc");
         return nullptr;
     }
     // Even an empty datagram has a packet buffer.
     int request = size > 0 ? size : 1;
     void* block = hook(request);
-    hw::trace("alloc", "sgIP_malloc(" + std::to_string(request) + ")" + (block ? "" : " = null"));
+    hw::trace(TraceKind::Alloc, "sgIP_malloc(" + std::to_string(request) + ")" + (block ? "" : " = null"));
     return block;
 }
 
@@ -88,11 +51,11 @@ void giveBack(void* buffer) {
     }
     auto hook = hw::program(Cpu::Main).ipFree;
     if (hook == nullptr) {
-        hw::trace("alloc", "sgIP_free: the program has no sgIP_free");
+        hw::trace(TraceKind::Alloc, "sgIP_free: the program has no sgIP_free");
         return;
     }
     hook(buffer);
-    hw::trace("alloc", "sgIP_free");
+    hw::trace(TraceKind::Alloc, "sgIP_free");
 }
 
 void refreshStatus() {
@@ -138,9 +101,9 @@ void service() {
         const RxSlot& slot = b.rx[b.rxTail % kRxSlots];
         std::string what = "datagram from " + endpoint(slot.address, slot.port);
         if (!validSocket(slot.socket)) {
-            hw::trace("net-drop", what + ": socket " + std::to_string(slot.socket) + " is not open");
+            hw::trace(TraceKind::NetDrop, what + ": socket " + std::to_string(slot.socket) + " is not open");
         } else if (h.sockets[slot.socket].queue.size() >= kMaxQueuedPerSocket) {
-            hw::trace("net-drop", what + ": socket " + std::to_string(slot.socket) + " queue full");
+            hw::trace(TraceKind::NetDrop, what + ": socket " + std::to_string(slot.socket) + " queue full");
         } else if (void* buffer = takeBuffer(static_cast<int>(slot.length))) {
             if (slot.length > 0) {
                 std::memcpy(buffer, slot.data, slot.length);
@@ -148,7 +111,7 @@ void service() {
             h.sockets[slot.socket].queue.push_back(
                 Queued{buffer, static_cast<int>(slot.length), slot.address, slot.port});
         } else {
-            hw::trace("net-drop", what + ": no buffer");
+            hw::trace(TraceKind::NetDrop, what + ": no buffer");
         }
         ++b.rxTail;
     }
@@ -165,8 +128,18 @@ void dropQueue(Socket& socket) {
     socket.queue.clear();
 }
 
+// Why socket `s` cannot carry a datagram now (after taking in what the co
+// half has done), or null when it can.
+const char* cannotCarry(int s) {
+    if (!validSocket(s)) {
+        return "bad handle";
+    }
+    service();
+    return half().status == kAssocAssociated ? nullptr : "not associated";
+}
+
 int failCall(const std::string& call, const char* why) {
-    hw::trace("call", call + "=-1 (" + why + ")");
+    hw::trace(TraceKind::Call, call + "=-1 (" + why + ")");
     return -1;
 }
 
@@ -178,9 +151,8 @@ using namespace vxsim;
 using namespace vxsim::wifi;
 
 u32 Wifi_Init(int initflags) {
-    onMain("Wifi_Init");
-    hw::trace("call", "Wifi_Init(" + std::to_string(initflags) + ")");
-    hw::charge(kCallCycles);
+    hw::enterCall("Wifi_Init", Cpu::Main);
+    hw::trace(TraceKind::Call, "Wifi_Init(" + std::to_string(initflags) + ")");
     auto* first = static_cast<uint8_t*>(hw::deviceMemory(kBlockAddress));
     auto* last = static_cast<uint8_t*>(hw::deviceMemory(kBlockAddress + sizeof(SharedBlock) - 1));
     if (first == nullptr || last != first + sizeof(SharedBlock) - 1) {
@@ -191,8 +163,9 @@ u32 Wifi_Init(int initflags) {
         dropQueue(s);
         s.open = false;
     }
-    if (h.block != nullptr) {
-        // Buffers still with the co half of the previous start.
+    // Buffers still with the co half of the previous start (never more than
+    // the ring holds, whatever the program did to the block meanwhile).
+    if (h.block != nullptr && h.block->txHead - h.txFreed <= static_cast<uint32_t>(kTxSlots)) {
         for (uint32_t i = h.txFreed; i != h.block->txHead; ++i) {
             giveBack(reinterpret_cast<void*>(static_cast<uintptr_t>(h.block->tx[i % kTxSlots].buffer)));
         }
@@ -211,28 +184,25 @@ u32 Wifi_Init(int initflags) {
 }
 
 int Wifi_CheckInit(void) {
-    onMain("Wifi_CheckInit");
-    hw::charge(kCallCycles);
+    hw::enterCall("Wifi_CheckInit", Cpu::Main);
     MainHalf& h = half();
     int result = h.ready ? 1 : 0;
     if (result != h.checkInitTraced) {
         h.checkInitTraced = result;
-        hw::trace("call", "Wifi_CheckInit()=" + std::to_string(result));
+        hw::trace(TraceKind::Call, "Wifi_CheckInit()=" + std::to_string(result));
     }
     return result;
 }
 
 void Wifi_SetSyncHandler(WifiSyncHandler handler) {
-    onMain("Wifi_SetSyncHandler");
-    hw::trace("call", handler ? "Wifi_SetSyncHandler(handler)" : "Wifi_SetSyncHandler(null)");
-    hw::charge(kCallCycles);
+    hw::enterCall("Wifi_SetSyncHandler", Cpu::Main);
+    hw::trace(TraceKind::Call, handler ? "Wifi_SetSyncHandler(handler)" : "Wifi_SetSyncHandler(null)");
     half().sync = handler;
 }
 
 void Wifi_Sync(void) {
-    onMain("Wifi_Sync");
-    hw::trace("call", "Wifi_Sync()");
-    hw::charge(kCallCycles);
+    hw::enterCall("Wifi_Sync", Cpu::Main);
+    hw::trace(TraceKind::Call, "Wifi_Sync()");
     MainHalf& h = half();
     if (h.block == nullptr) {
         return;
@@ -241,26 +211,24 @@ void Wifi_Sync(void) {
     // Readiness is learnt here and only here: the co half has rung us.
     if (!h.ready && h.block->coState == kCoRunning) {
         h.ready = true;
-        hw::trace("wifi", "both halves running");
+        hw::trace(TraceKind::Wifi, "both halves running");
     }
     service();
 }
 
 void Wifi_Timer(int num_ms) {
-    onMain("Wifi_Timer");
-    hw::trace("call", "Wifi_Timer(" + std::to_string(num_ms) + ")");
-    hw::charge(kCallCycles);
+    hw::enterCall("Wifi_Timer", Cpu::Main);
+    hw::trace(TraceKind::Call, "Wifi_Timer(" + std::to_string(num_ms) + ")");
     // A doorbell may have been lost; the data path goes on regardless.
     service();
 }
 
 void Wifi_AutoConnect(void) {
-    onMain("Wifi_AutoConnect");
-    hw::trace("call", "Wifi_AutoConnect()");
-    hw::charge(kCallCycles);
+    hw::enterCall("Wifi_AutoConnect", Cpu::Main);
+    hw::trace(TraceKind::Call, "Wifi_AutoConnect()");
     MainHalf& h = half();
     if (h.block == nullptr) {
-        hw::trace("wifi", "Wifi_AutoConnect: the library is not initialised");
+        hw::trace(TraceKind::Wifi, "Wifi_AutoConnect: the library is not initialised");
         return;
     }
     h.request = h.request + 1;
@@ -270,14 +238,13 @@ void Wifi_AutoConnect(void) {
 }
 
 int Wifi_AssocStatus(void) {
-    onMain("Wifi_AssocStatus");
-    hw::charge(kStatusCycles);
+    hw::enterCall("Wifi_AssocStatus", Cpu::Main, kStatusCost);
     MainHalf& h = half();
     uint32_t before = h.status;
     refreshStatus();
     if (static_cast<int>(h.status) != h.statusTraced) {
         h.statusTraced = static_cast<int>(h.status);
-        hw::trace("call", "Wifi_AssocStatus()=" + std::to_string(h.status));
+        hw::trace(TraceKind::Call, "Wifi_AssocStatus()=" + std::to_string(h.status));
     }
     // What this call reports is what it traced: a change that lands while
     // idling below belongs to the next call.
@@ -338,8 +305,7 @@ unsigned long inet_addr(const char* text) {
 }
 
 int socket(int domain, int type, int protocol) {
-    onMain("socket");
-    hw::charge(kCallCycles);
+    hw::enterCall("socket", Cpu::Main);
     std::string call = "socket(" + std::to_string(domain) + ", " + std::to_string(type) + ", " +
                        std::to_string(protocol) + ")";
     if (domain != AF_INET || type != SOCK_DGRAM || (protocol != 0 && protocol != IPPROTO_UDP)) {
@@ -349,7 +315,7 @@ int socket(int domain, int type, int protocol) {
     for (int s = 0; s < kMaxSockets; ++s) {
         if (!h.sockets[s].open) {
             h.sockets[s].open = true;
-            hw::trace("call", call + "=" + std::to_string(s));
+            hw::trace(TraceKind::Call, call + "=" + std::to_string(s));
             return s;
         }
     }
@@ -357,8 +323,7 @@ int socket(int domain, int type, int protocol) {
 }
 
 int closesocket(int s) {
-    onMain("closesocket");
-    hw::charge(kCallCycles);
+    hw::enterCall("closesocket", Cpu::Main);
     std::string call = "closesocket(" + std::to_string(s) + ")";
     if (!validSocket(s)) {
         return failCall(call, "bad handle");
@@ -376,28 +341,23 @@ int closesocket(int s) {
         ++h.block->txHead;
         ringCo();
     }
-    hw::trace("call", call + "=0");
+    hw::trace(TraceKind::Call, call + "=0");
     return 0;
 }
 
 int sendto(int s, const void* data, int sendlength, int flags, const struct sockaddr* addr, int addrlen) {
     (void)flags;
-    onMain("sendto");
-    hw::charge(kCallCycles);
+    hw::enterCall("sendto", Cpu::Main);
     std::string call = "sendto(" + std::to_string(s) + ", " + std::to_string(sendlength) + " bytes";
     const auto* to = reinterpret_cast<const sockaddr_in*>(addr);
     if (addr != nullptr && addrlen >= static_cast<int>(sizeof(sockaddr_in))) {
         call += ", " + endpoint(to->sin_addr.s_addr, to->sin_port);
     }
     call += ")";
+    if (const char* why = cannotCarry(s)) {
+        return failCall(call, why);
+    }
     MainHalf& h = half();
-    if (!validSocket(s)) {
-        return failCall(call, "bad handle");
-    }
-    service();
-    if (h.status != kAssocAssociated) {
-        return failCall(call, "not associated");
-    }
     if (addr == nullptr || addrlen < static_cast<int>(sizeof(sockaddr_in)) || to->sin_family != AF_INET) {
         return failCall(call, "bad address");
     }
@@ -424,24 +384,19 @@ int sendto(int s, const void* data, int sendlength, int flags, const struct sock
     slot.length = static_cast<uint32_t>(sendlength);
     slot.buffer = reinterpret_cast<uintptr_t>(buffer);
     ++b.txHead;
-    hw::trace("call", call + "=" + std::to_string(sendlength));
+    hw::trace(TraceKind::Call, call + "=" + std::to_string(sendlength));
     ringCo();
     return sendlength;
 }
 
 int recvfrom(int s, void* data, int recvlength, int flags, struct sockaddr* addr, int* addrlen) {
     (void)flags;
-    onMain("recvfrom");
-    hw::charge(kCallCycles);
+    hw::enterCall("recvfrom", Cpu::Main);
     std::string call = "recvfrom(" + std::to_string(s) + ", " + std::to_string(recvlength) + ")";
+    if (const char* why = cannotCarry(s)) {
+        return failCall(call, why);
+    }
     MainHalf& h = half();
-    if (!validSocket(s)) {
-        return failCall(call, "bad handle");
-    }
-    service();
-    if (h.status != kAssocAssociated) {
-        return failCall(call, "not associated");
-    }
     if (recvlength < 0 || (data == nullptr && recvlength > 0)) {
         return failCall(call, "bad length");
     }
@@ -474,15 +429,15 @@ int recvfrom(int s, void* data, int recvlength, int flags, struct sockaddr* addr
                 *addrlen = static_cast<int>(sizeof(sockaddr_in));
             }
             giveBack(q.buffer);
-            hw::trace("call", call + "=" + std::to_string(n) + " from " + endpoint(q.address, q.port) +
+            hw::trace(TraceKind::Call, call + "=" + std::to_string(n) + " from " + endpoint(q.address, q.port) +
                                   (q.length > n ? " (" + std::to_string(q.length - n) + " bytes discarded)" : ""));
             return n;
         }
         if (!waitTraced) {
             waitTraced = true;
-            hw::trace("call", call + " waiting");
+            hw::trace(TraceKind::Call, call + " waiting");
         }
-        hw::haltForNetwork(wifiradio::hostFd(s));
+        hw::haltForNetwork();
     }
 }
 

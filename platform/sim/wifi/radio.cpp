@@ -1,5 +1,5 @@
 // The simulated radio on real host UDP sockets.
-#include "wifi_radio.h"
+#include "radio.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -10,14 +10,12 @@
 
 #include <cerrno>
 #include <cstring>
-#include <deque>
-#include <map>
 #include <string>
 
 #include "hw.h"
-#include "wifi_shared.h"
+#include "shared_block.h"
 
-namespace vxsim::wifiradio {
+namespace vxsim::wifi {
 namespace {
 
 constexpr uint32_t kIrqWifi = 1u << 24;
@@ -28,18 +26,6 @@ constexpr uint64_t kPollCycles = kBusHz / 1000;
 constexpr size_t kMaxQueued = 256;
 constexpr int kMaxReadsPerPoll = 64;
 
-struct Radio {
-    std::map<int, int> fds;  // handheld socket -> host descriptor
-    std::deque<Datagram> received;
-    std::deque<uint32_t> timers;
-    uint64_t generation = 0;  // bumped by reset(); older pollers and timers fall silent
-};
-
-Radio& radio() {
-    static Radio instance;
-    return instance;
-}
-
 std::string dotted(uint32_t addressNet, uint16_t portNet) {
     char text[INET_ADDRSTRLEN] = {};
     in_addr a{};
@@ -48,18 +34,24 @@ std::string dotted(uint32_t addressNet, uint16_t portNet) {
     return std::string(text) + ":" + std::to_string(ntohs(portNet));
 }
 
-void pollHost() {
-    Radio& r = radio();
-    if (r.fds.empty()) {
-        return;
+}  // namespace
+
+Radio::~Radio() { closeAll(); }
+
+void Radio::closeAll() {
+    for (auto& [socket, fd] : fds_) {
+        ::close(fd);
     }
-    static uint8_t buffer[65536];
-    for (auto& [socket, fd] : r.fds) {
+    fds_.clear();
+}
+
+void Radio::pollHost() {
+    for (auto& [socket, fd] : fds_) {
         for (int reads = 0; reads < kMaxReadsPerPoll; ++reads) {
             sockaddr_in from{};
             socklen_t fromLength = sizeof from;
-            ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
-                                   &fromLength);
+            ssize_t n = ::recvfrom(fd, buffer_.data(), buffer_.size(), MSG_DONTWAIT,
+                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
             if (n < 0) {
                 break;  // EAGAIN, or an error report (e.g. ICMP unreachable) that carries no datagram
             }
@@ -75,31 +67,30 @@ void pollHost() {
                 }
             }
             std::string what = dotted(d.address, d.port) + " " + std::to_string(n) + " bytes";
-            if (n > wifi::kMaxDatagram) {
-                hw::traceFor(Cpu::Co, "net-drop", what + " (larger than one frame)");
+            if (n > kMaxDatagram) {
+                hw::traceFor(Cpu::Co, TraceKind::NetDrop, what + " (larger than one frame)");
                 continue;
             }
-            if (r.received.size() >= kMaxQueued) {
-                hw::traceFor(Cpu::Co, "net-drop", what + " (receive queue full)");
+            if (received_.size() >= kMaxQueued) {
+                hw::traceFor(Cpu::Co, TraceKind::NetDrop, what + " (receive queue full)");
                 continue;
             }
-            d.data.assign(buffer, buffer + n);
-            r.received.push_back(std::move(d));
-            hw::traceFor(Cpu::Co, "net-recv", what);
+            d.data.assign(buffer_.begin(), buffer_.begin() + n);
+            received_.push_back(std::move(d));
+            hw::traceFor(Cpu::Co, TraceKind::NetRecv, what);
             hw::requestIrq(Cpu::Co, kIrqWifi);
         }
     }
 }
 
-int openHostSocket(int socket) {
-    Radio& r = radio();
-    auto it = r.fds.find(socket);
-    if (it != r.fds.end()) {
+int Radio::openHostSocket(int socket) {
+    auto it = fds_.find(socket);
+    if (it != fds_.end()) {
         return it->second;
     }
     int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        hw::traceFor(Cpu::Co, "net-error", std::string("host socket: ") + std::strerror(errno));
+        hw::traceFor(Cpu::Co, TraceKind::NetError, std::string("host socket: ") + std::strerror(errno));
         return -1;
     }
     sockaddr_in local{};
@@ -107,37 +98,46 @@ int openHostSocket(int socket) {
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     local.sin_port = 0;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-        hw::traceFor(Cpu::Co, "net-error", std::string("host bind: ") + std::strerror(errno));
+        hw::traceFor(Cpu::Co, TraceKind::NetError, std::string("host bind: ") + std::strerror(errno));
         ::close(fd);
         return -1;
     }
     socklen_t length = sizeof local;
     getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-    hw::traceFor(Cpu::Co, "net-open",
+    hw::traceFor(Cpu::Co, TraceKind::NetOpen,
                  "socket " + std::to_string(socket) + " on host port " + std::to_string(ntohs(local.sin_port)));
-    r.fds[socket] = fd;
+    fds_[socket] = fd;
     return fd;
 }
 
-}  // namespace
-
-void reset() {
-    Radio& r = radio();
-    for (auto& [socket, fd] : r.fds) {
-        ::close(fd);
+void Radio::reset() {
+    closeAll();
+    received_.clear();
+    timers_.clear();
+    for (auto& [key, id] : timerEvents_) {
+        hw::cancel(id);
     }
-    r.fds.clear();
-    r.received.clear();
-    r.timers.clear();
-    uint64_t generation = ++r.generation;
-    hw::addPoller(kPollCycles, [generation] {
-        if (radio().generation == generation) {
-            pollHost();
-        }
-    });
+    timerEvents_.clear();
+    poller_ = hw::every(hw::now() + kPollCycles, kPollCycles, [this] { pollHost(); });
+    hw::setHostWait([this](std::chrono::steady_clock::time_point deadline) { waitForHost(deadline); });
 }
 
-bool transmit(int socket, uint32_t address, uint16_t port, const uint8_t* data, size_t length) {
+// Until the deadline, or until one of the host sockets has something to read.
+void Radio::waitForHost(std::chrono::steady_clock::time_point deadline) {
+    using namespace std::chrono;
+    std::vector<pollfd> fds;
+    for (auto& [socket, fd] : fds_) {
+        fds.push_back(pollfd{fd, POLLIN, 0});
+    }
+    auto left = duration_cast<nanoseconds>(deadline - steady_clock::now()).count();
+    if (left <= 0) {
+        return;
+    }
+    timespec ts{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+    ppoll(fds.data(), fds.size(), &ts, nullptr);
+}
+
+bool Radio::transmit(int socket, uint32_t address, uint16_t port, const uint8_t* data, size_t length) {
     std::string what = dotted(address, port) + " " + std::to_string(length) + " bytes";
     sockaddr_in to{};
     to.sin_family = AF_INET;
@@ -153,70 +153,56 @@ bool transmit(int socket, uint32_t address, uint16_t port, const uint8_t* data, 
     }
     int fd = openHostSocket(socket);
     if (fd < 0) {
-        hw::traceFor(Cpu::Co, "net-error", what + " not sent: no host socket");
+        hw::traceFor(Cpu::Co, TraceKind::NetError, what + " not sent: no host socket");
         return false;
     }
     ssize_t sent = ::sendto(fd, data, length, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&to), sizeof to);
     if (sent != static_cast<ssize_t>(length)) {
-        hw::traceFor(Cpu::Co, "net-error", what + " not sent: " + std::strerror(errno));
+        hw::traceFor(Cpu::Co, TraceKind::NetError, what + " not sent: " + std::strerror(errno));
         return false;
     }
-    hw::traceFor(Cpu::Co, "net-send", what);
+    hw::traceFor(Cpu::Co, TraceKind::NetSend, what);
     return true;
 }
 
-void close(int socket) {
-    Radio& r = radio();
-    auto it = r.fds.find(socket);
-    if (it == r.fds.end()) {
+void Radio::close(int socket) {
+    auto it = fds_.find(socket);
+    if (it == fds_.end()) {
         return;
     }
     ::close(it->second);
-    r.fds.erase(it);
+    fds_.erase(it);
     // What had arrived for it is gone with it.
-    for (auto d = r.received.begin(); d != r.received.end();) {
-        d = d->socket == socket ? r.received.erase(d) : d + 1;
+    for (auto d = received_.begin(); d != received_.end();) {
+        d = d->socket == socket ? received_.erase(d) : d + 1;
     }
 }
 
-int hostFd(int socket) {
-    auto it = radio().fds.find(socket);
-    return it == radio().fds.end() ? -1 : it->second;
-}
-
-bool takeDatagram(Datagram& out) {
-    Radio& r = radio();
-    if (r.received.empty()) {
+bool Radio::takeDatagram(Datagram& out) {
+    if (received_.empty()) {
         return false;
     }
-    out = std::move(r.received.front());
-    r.received.pop_front();
+    out = std::move(received_.front());
+    received_.pop_front();
     return true;
 }
 
-void returnDatagram(Datagram&& datagram) {
-    radio().received.push_front(std::move(datagram));
-}
-
-void startTimer(uint64_t delayCycles, uint32_t tag) {
-    uint64_t generation = radio().generation;
-    hw::schedule(hw::now() + delayCycles, [tag, generation] {
-        if (radio().generation != generation) {
-            return;
-        }
-        radio().timers.push_back(tag);
+void Radio::startTimer(uint64_t delayCycles, uint32_t tag) {
+    uint64_t key = nextTimer_++;
+    timerEvents_[key] = hw::schedule(hw::now() + delayCycles, [this, key, tag] {
+        timerEvents_.erase(key);
+        timers_.push_back(tag);
         hw::requestIrq(Cpu::Co, kIrqWifi);
     });
 }
 
-bool takeTimer(uint32_t& tag) {
-    Radio& r = radio();
-    if (r.timers.empty()) {
+bool Radio::takeTimer(uint32_t& tag) {
+    if (timers_.empty()) {
         return false;
     }
-    tag = r.timers.front();
-    r.timers.pop_front();
+    tag = timers_.front();
+    timers_.pop_front();
     return true;
 }
 
-}  // namespace vxsim::wifiradio
+}  // namespace vxsim::wifi

@@ -8,8 +8,7 @@
 #include <string>
 
 #include "hw.h"
-#include "wifi_radio.h"
-#include "wifi_shared.h"
+#include "wireless.h"
 
 namespace vxsim::wifi {
 
@@ -32,8 +31,6 @@ SharedBlock* attachBlock(uint32_t address) {
 
 namespace {
 
-constexpr uint32_t kCallCycles = 40;
-
 constexpr uint64_t ms(uint64_t milliseconds) { return kBusHz * milliseconds / 1000; }
 // One sweep of the channels, then the exchanges of joining. A world without
 // the stored access point is searched for this long before giving up.
@@ -43,31 +40,9 @@ constexpr uint64_t kAssocCycles = ms(120);
 constexpr uint64_t kDhcpCycles = ms(400);
 constexpr uint64_t kGiveUpCycles = ms(3000);
 
-enum class Phase { Idle, Scanning, Authenticating, Associating, Dhcp, Done };
+CoHalf& co() { return hw::wireless().co; }
 
-struct CoHalf {
-    SharedBlock* block = nullptr;
-    WifiSyncHandler sync = nullptr;
-    uint32_t requestSeen = 0;
-    Phase phase = Phase::Idle;
-    uint32_t status = kAssocDisconnected;
-    uint64_t searchStart = 0;
-    uint32_t timerTag = 0;  // only the latest timer counts
-    bool needRing = false;
-    bool busy = false;
-};
-
-CoHalf& co() {
-    static CoHalf half;
-    return half;
-}
-
-void onCo(const char* what) {
-    if (hw::currentCpu() != Cpu::Co) {
-        hw::fatal(std::string(what) + " belongs to the co-processor's wireless half but was called on " +
-                  cpuName(hw::currentCpu()));
-    }
-}
+Radio& radio() { return hw::wireless().radio; }
 
 const char* statusName(uint32_t status) {
     static const char* const names[] = {"disconnected", "searching",  "authenticating", "associating",
@@ -81,13 +56,13 @@ void setStatus(uint32_t status) {
     c.block->assocStatus = status;
     c.block->statusRequest = c.requestSeen;
     c.needRing = true;
-    hw::trace("wifi", std::string("association: ") + statusName(status));
+    hw::trace(TraceKind::Wifi, std::string("association: ") + statusName(status));
 }
 
 void startPhase(Phase phase, uint64_t cycles) {
     CoHalf& c = co();
     c.phase = phase;
-    wifiradio::startTimer(cycles, ++c.timerTag);
+    radio().startTimer(cycles, ++c.timerTag);
 }
 
 void beginAssociation() {
@@ -146,14 +121,14 @@ void transmitPending() {
         const TxSlot& slot = b.tx[b.txDone % kTxSlots];
         if (slot.op == kTxSend) {
             if (c.status == kAssocAssociated && slot.length <= static_cast<uint32_t>(kMaxDatagram)) {
-                wifiradio::transmit(slot.socket, slot.address, slot.port,
+                radio().transmit(slot.socket, slot.address, slot.port,
                                     reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(slot.buffer)),
                                     slot.length);
             } else {
-                hw::trace("net-drop", "datagram of socket " + std::to_string(slot.socket) + " not sent: not associated");
+                hw::trace(TraceKind::NetDrop, "datagram of socket " + std::to_string(slot.socket) + " not sent: not associated");
             }
         } else if (slot.op == kTxClose) {
-            wifiradio::close(slot.socket);
+            radio().close(slot.socket);
         }
         ++b.txDone;
         c.needRing = true;  // main frees the sent buffer
@@ -163,8 +138,8 @@ void transmitPending() {
 void collectReceived() {
     CoHalf& c = co();
     SharedBlock& b = *c.block;
-    wifiradio::Datagram d;
-    while (b.rxHead - b.rxTail < static_cast<uint32_t>(kRxSlots) && wifiradio::takeDatagram(d)) {
+    Datagram d;
+    while (b.rxHead - b.rxTail < static_cast<uint32_t>(kRxSlots) && radio().takeDatagram(d)) {
         RxSlot& slot = b.rx[b.rxHead % kRxSlots];
         slot.socket = d.socket;
         slot.address = d.address;
@@ -190,14 +165,14 @@ void service() {
     if (c.sync != nullptr && b.coState == kCoAttached) {
         b.coState = kCoListening;
         c.needRing = true;
-        hw::trace("wifi", "co-processor half listening");
+        hw::trace(TraceKind::Wifi, "co-processor half listening");
     }
     if (b.coState == kCoRunning) {
         if (b.connectRequest != c.requestSeen) {
             beginAssociation();
         }
         uint32_t tag = 0;
-        while (wifiradio::takeTimer(tag)) {
+        while (radio().takeTimer(tag)) {
             timerExpired(tag);
         }
         transmitPending();
@@ -224,11 +199,10 @@ using namespace vxsim;
 using namespace vxsim::wifi;
 
 void Wifi_Init(u32 wifiData) {
-    onCo("Wifi_Init");
+    hw::enterCall("Wifi_Init", Cpu::Co);
     char text[40];
     std::snprintf(text, sizeof text, "Wifi_Init(0x%08x)", static_cast<unsigned>(wifiData));
-    hw::trace("call", text);
-    hw::charge(kCallCycles);
+    hw::trace(TraceKind::Call, text);
     CoHalf& c = co();
     c.block = attachBlock(wifiData);
     c.requestSeen = 0;
@@ -237,27 +211,25 @@ void Wifi_Init(u32 wifiData) {
     c.needRing = false;
     if (c.block == nullptr) {
         std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(wifiData));
-        hw::trace("wifi", std::string("Wifi_Init: ") + text + " designates no wireless block; the link stays down");
+        hw::trace(TraceKind::Wifi, std::string("Wifi_Init: ") + text + " designates no wireless block; the link stays down");
         return;
     }
-    wifiradio::reset();
+    radio().reset();
     c.block->coState = kCoAttached;
-    hw::trace("wifi", "co-processor half attached");
+    hw::trace(TraceKind::Wifi, "co-processor half attached");
     service();
 }
 
 void Wifi_SetSyncHandler(WifiSyncHandler handler) {
-    onCo("Wifi_SetSyncHandler");
-    hw::trace("call", handler ? "Wifi_SetSyncHandler(handler)" : "Wifi_SetSyncHandler(null)");
-    hw::charge(kCallCycles);
+    hw::enterCall("Wifi_SetSyncHandler", Cpu::Co);
+    hw::trace(TraceKind::Call, handler ? "Wifi_SetSyncHandler(handler)" : "Wifi_SetSyncHandler(null)");
     co().sync = handler;
     service();
 }
 
 void Wifi_Sync(void) {
-    onCo("Wifi_Sync");
-    hw::trace("call", "Wifi_Sync()");
-    hw::charge(kCallCycles);
+    hw::enterCall("Wifi_Sync", Cpu::Co);
+    hw::trace(TraceKind::Call, "Wifi_Sync()");
     CoHalf& c = co();
     if (c.block == nullptr) {
         return;
@@ -267,21 +239,19 @@ void Wifi_Sync(void) {
     if (c.block->coState == kCoListening) {
         c.block->coState = kCoRunning;
         c.needRing = true;
-        hw::trace("wifi", "co-processor half running");
+        hw::trace(TraceKind::Wifi, "co-processor half running");
     }
     service();
 }
 
 void Wifi_Interrupt(void) {
-    onCo("Wifi_Interrupt");
-    hw::trace("call", "Wifi_Interrupt()");
-    hw::charge(kCallCycles);
+    hw::enterCall("Wifi_Interrupt", Cpu::Co);
+    hw::trace(TraceKind::Call, "Wifi_Interrupt()");
     service();
 }
 
 void Wifi_Update(void) {
-    onCo("Wifi_Update");
-    hw::charge(kCallCycles);
+    hw::enterCall("Wifi_Update", Cpu::Co);
     service();
 }
 

@@ -1,0 +1,81 @@
+#include "clock.h"
+
+#include <ctime>
+
+namespace vxsim {
+
+namespace {
+
+uint8_t toBcd(int v) { return static_cast<uint8_t>(((v / 10) << 4) | (v % 10)); }
+
+bool leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int daysIn(int month, int year) {
+    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && leap(year) ? 29 : days[(month - 1) % 12];
+}
+
+RtcTime advance(RtcTime t, uint64_t seconds) {
+    uint64_t total = static_cast<uint64_t>(t.seconds) + 60ull * t.minutes + 3600ull * t.hours + seconds;
+    uint64_t days = total / 86400;
+    uint64_t rem = total % 86400;
+    t.hours = static_cast<int>(rem / 3600);
+    t.minutes = static_cast<int>(rem / 60 % 60);
+    t.seconds = static_cast<int>(rem % 60);
+    t.weekday = static_cast<int>((static_cast<uint64_t>(t.weekday) + days) % 7);
+    while (days > 0) {
+        int left = daysIn(t.month, t.year) - t.day;  // days after today in this month
+        if (days <= static_cast<uint64_t>(left)) {
+            t.day += static_cast<int>(days);
+            break;
+        }
+        days -= static_cast<uint64_t>(left) + 1;
+        t.day = 1;
+        if (++t.month > 12) {
+            t.month = 1;
+            if (++t.year > 2099) t.year = 2000;  // the clock keeps two digits
+        }
+    }
+    return t;
+}
+
+}  // namespace
+
+void Clock::set(const RtcTime& time, uint8_t status, uint64_t cycle) {
+    base_ = time;
+    status_ = status;
+    baseCycle_ = cycle;
+    set_ = true;
+}
+
+void Clock::powerOn(const MachineConfig& config) {
+    if (set_) return;
+    if (config.clock) {
+        base_ = *config.clock;
+        return;
+    }
+    std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    base_ = RtcTime{1900 + tm.tm_year, tm.tm_mon + 1, tm.tm_mday, tm.tm_wday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+    if (base_.year < 2000 || base_.year > 2099) base_.year = 2000 + base_.year % 100;
+}
+
+RtcTime Clock::at(uint64_t cycle) const {
+    uint64_t elapsed = cycle > baseCycle_ ? (cycle - baseCycle_) / kBusHz : 0;
+    return advance(base_, elapsed);
+}
+
+void Clock::read(uint64_t cycle, uint8_t out[8]) const {
+    RtcTime t = at(cycle);
+    out[0] = status_;
+    out[1] = toBcd(t.year % 100);
+    out[2] = toBcd(t.month);
+    out[3] = toBcd(t.day);
+    out[4] = toBcd(t.weekday);
+    out[5] = toBcd(t.hours);
+    out[6] = toBcd(t.minutes);
+    out[7] = toBcd(t.seconds);
+}
+
+}  // namespace vxsim
