@@ -71,8 +71,8 @@ TEST(WifiAssociation, WithoutMatchingAccessPointSearchesThenCannotConnectWithinF
     EXPECT_EQ(mainReport.statuses, (std::vector<int>{1, 6}));
     uint64_t took = associationTime(h, 6);
     EXPECT_LT(took, seconds(5));
-    // It did search for a while rather than give up at once.
-    EXPECT_GT(took, seconds(1));
+    // It searched its whole three seconds rather than give up early.
+    EXPECT_GE(took, seconds(3));
 }
 
 TEST(WifiAssociation, StaysDisconnectedWithoutAutoConnect) {

@@ -36,10 +36,10 @@ struct WifiBlock {
     uint32_t assocStatus;
 };
 
-// The search a request starts lasts this many frames (2.76 s, as long as the
+// The search a request starts lasts this many frames (3 s, as long as the
 // simulated handheld searches a world without the stored access point) before
 // the co half gives up: there is no radio driver, so none is ever found.
-constexpr uint32_t kSearchFrames = 165;
+constexpr uint32_t kSearchFrames = 180;
 
 }  // namespace vxdevice
 

@@ -74,7 +74,7 @@ void beginAssociation() {
         setStatus(kAssocCannotConnect);
         return;
     }
-    c.searchStart = hw::now();
+    c.scansDone = 0;
     setStatus(kAssocSearching);
     startPhase(Phase::Scanning, kScanCycles);
 }
@@ -89,7 +89,10 @@ void timerExpired(uint32_t tag) {
         if (hw::config().matchingAccessPoint) {
             setStatus(kAssocAuthenticating);
             startPhase(Phase::Authenticating, kAuthCycles);
-        } else if (hw::now() - c.searchStart + kScanCycles > kGiveUpCycles) {
+        } else if (++c.scansDone >= kGiveUpCycles / kScanCycles) {
+            // Counted in sweeps, not read off the clock: each sweep starts a
+            // little after the last one ended, and that drift must not cost
+            // the search its last sweep.
             c.phase = Phase::Done;
             setStatus(kAssocCannotConnect);
         } else {

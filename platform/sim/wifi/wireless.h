@@ -52,7 +52,7 @@ struct CoHalf {
     uint32_t requestSeen = 0;
     Phase phase = Phase::Idle;
     uint32_t status = kAssocDisconnected;
-    uint64_t searchStart = 0;
+    uint64_t scansDone = 0;  // sweeps of the search now under way
     uint32_t timerTag = 0;  // only the latest timer counts
     bool needRing = false;
     bool busy = false;
