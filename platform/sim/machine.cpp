@@ -102,6 +102,9 @@ Machine::Impl::Impl(const MachineConfig& cfg) : config(cfg), wireless(std::make_
 }
 
 Machine::Impl::~Impl() {
+    // Both processors are parked for good by now, so the program's own free
+    // can run on this thread.
+    wifi::returnUnreadDatagrams(*wireless, cpu(Cpu::Main).program.ipFree);
     wireless.reset();
     if (traceFile) std::fclose(traceFile);
 }

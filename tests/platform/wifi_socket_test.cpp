@@ -155,6 +155,23 @@ TEST(WifiSockets, EveryBufferGoesThroughTheProgramsHooksAndComesBack) {
     EXPECT_EQ(h.count(TraceKind::Alloc, "sgIP_malloc(8)"), 2);
 }
 
+TEST(WifiSockets, DatagramsNeverReadGoBackToTheProgramWhenTheMachineGoes) {
+    auto peer = startPeer(echoing());
+    ASSERT_TRUE(peer);
+    mainOptions.script = Script::SendOnly;
+    mainOptions.peerPort = peer->port();
+    mainOptions.sends = 2;
+    {
+        auto h = wirelessHandheld();
+        ASSERT_TRUE(runUntilDone(h, kPatience));
+        // The echoes arrive and wait in the socket; the program never reads them.
+        ASSERT_TRUE(h.machine.runUntil([&] { return h.count(TraceKind::NetRecv, "") == 2; }, kPatience));
+        EXPECT_EQ(liveBlocks.load(), 2);
+    }
+    EXPECT_EQ(liveBlocks.load(), 0);
+    EXPECT_EQ(freeCount.load(), mallocCount.load());
+}
+
 class WifiSocketsWithoutBuffers : public ::testing::TestWithParam<bool> {};
 
 TEST_P(WifiSocketsWithoutBuffers, SendsFail) {

@@ -144,6 +144,18 @@ int failCall(const std::string& call, const char* why) {
 }
 
 }  // namespace
+
+void returnUnreadDatagrams(Wireless& wireless, void (*ipFree)(void*)) {
+    for (Socket& socket : wireless.main.sockets) {
+        if (ipFree != nullptr) {
+            for (Queued& q : socket.queue) {
+                if (q.buffer != nullptr) ipFree(q.buffer);
+            }
+        }
+        socket.queue.clear();
+    }
+}
+
 }  // namespace vxsim::wifi
 
 namespace vxwifi9 {

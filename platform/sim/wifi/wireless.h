@@ -64,6 +64,10 @@ struct Wireless {
     Radio radio;
 };
 
+// When the machine goes: datagrams that arrived but were never read sit in
+// buffers from the program's own allocator, and go back to it.
+void returnUnreadDatagrams(Wireless& wireless, void (*ipFree)(void*));
+
 }  // namespace vxsim::wifi
 
 #endif
