@@ -43,7 +43,7 @@ bool hasIPv4Address(const struct hostent* host) {
            host->h_addr_list && host->h_addr_list[0];
 }
 
-} // namespace
+}  // namespace
 
 void Quit(int returnCode) {
     SDL_Quit();
@@ -104,9 +104,10 @@ void vxSendData() {
     vxProtocol temp;
     memcpy(&temp, &myTank, sizeof temp);
     lSOCK.sin_port = htons(statePort);
-    ssize_t sentBytes = sendto(sHandle, &temp, sizeof temp, 0, reinterpret_cast<struct sockaddr*>(&lSOCK),
-                               sizeof lSOCK);
-    if (sentBytes != static_cast<ssize_t>(sizeof temp)) say(stdout, "error sending data to server %d\n", static_cast<int>(sentBytes));
+    ssize_t sentBytes =
+        sendto(sHandle, &temp, sizeof temp, 0, reinterpret_cast<struct sockaddr*>(&lSOCK), sizeof lSOCK);
+    if (sentBytes != static_cast<ssize_t>(sizeof temp))
+        say(stdout, "error sending data to server %d\n", static_cast<int>(sentBytes));
 }
 
 void handleKeyPress(SDL_keysym* keysym) {

@@ -11,11 +11,11 @@
 #include "vxProtocol.h"
 
 // Process-wide state; everything lives until the process ends.
-extern vxProtocol myTank;       // the local tank; userID comes from the ACK
-extern int sHandle;             // the one UDP socket, never closed
-extern struct hostent* server;  // the resolved server host
-extern struct sockaddr_in lSOCK; // where datagrams go; the ACK's source once registered
-extern SDL_Surface* surface;    // replaced at every resize
+extern vxProtocol myTank;         // the local tank; userID comes from the ACK
+extern int sHandle;               // the one UDP socket, never closed
+extern struct hostent* server;    // the resolved server host
+extern struct sockaddr_in lSOCK;  // where datagrams go; the ACK's source once registered
+extern SDL_Surface* surface;      // replaced at every resize
 
 void Quit(int returnCode);
 int initGL();

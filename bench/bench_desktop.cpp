@@ -28,12 +28,9 @@ int main(int argc, char** argv) {
     int presses = 300;
     std::string client = vxtest::binaryPath("vxPCClient");
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--presses") && i + 1 < argc)
-            presses = std::max(1, std::atoi(argv[++i]));
-        else if (!std::strcmp(argv[i], "--client") && i + 1 < argc)
-            client = argv[++i];
-        else
-            return fail("usage: bench_desktop [--presses N] [--client PATH]");
+        if (!std::strcmp(argv[i], "--presses") && i + 1 < argc) presses = std::max(1, std::atoi(argv[++i]));
+        else if (!std::strcmp(argv[i], "--client") && i + 1 < argc) client = argv[++i];
+        else return fail("usage: bench_desktop [--presses N] [--client PATH]");
     }
 
     std::string error;
@@ -94,7 +91,7 @@ int main(int argc, char** argv) {
         xc->keyUp(sym);
         if (!d) return fail("no datagram for press " + std::to_string(i + 1));
         latencies.push_back(std::chrono::duration<double, std::milli>(d->at - start).count());
-        std::this_thread::sleep_for(5ms); // apart, or SDL reads a repeat
+        std::this_thread::sleep_for(5ms);  // apart, or SDL reads a repeat
     }
     std::sort(latencies.begin(), latencies.end());
     auto at = [&](double q) {

@@ -73,7 +73,8 @@ int main() {
         return 1;
     }
     vxsim::ProgramImage main, co;
-    if (!vxsim::loadProgramModule(VX_ARM9_MODULE, main, error) || !vxsim::loadProgramModule(VX_ARM7_MODULE, co, error)) {
+    if (!vxsim::loadProgramModule(VX_ARM9_MODULE, main, error) ||
+        !vxsim::loadProgramModule(VX_ARM7_MODULE, co, error)) {
         std::fprintf(stderr, "bench_handheld_client: %s\n", error.c_str());
         return 1;
     }

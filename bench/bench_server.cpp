@@ -107,7 +107,12 @@ public:
                 int32_t step[3] = {static_cast<int32_t>(++x_[p]), p, p + 1};
                 std::memcpy(records[i], step, sizeof step);
             }
-            sent += sendBatch(*peers_[p], n, [&](int i) { return Shot{2, records[i], 12}; }, to);
+            sent += sendBatch(
+                *peers_[p], n,
+                [&](int i) {
+                    return Shot{2, records[i], 12};
+                },
+                to);
         }
         return sent;
     }
@@ -117,10 +122,13 @@ public:
         for (uint64_t call = 0; sent < count; ++call) {
             const int n = static_cast<int>(std::min<uint64_t>(kPerCall, count - sent));
             auto& from = *peers_[kPlayers + call % 4];
-            sent += sendBatch(from, n, [&](int) {
-                const Junk& j = junk_[next_++ % junk_.size()];
-                return Shot{j.port, noise_.data() + j.offset, j.size};
-            }, to);
+            sent += sendBatch(
+                from, n,
+                [&](int) {
+                    const Junk& j = junk_[next_++ % junk_.size()];
+                    return Shot{j.port, noise_.data() + j.offset, j.size};
+                },
+                to);
         }
         return sent;
     }
@@ -230,8 +238,8 @@ public:
         log_ = path;
         std::string error;
         process_ = vxtest::Process::start({"/bin/sh", "-c", "exec \"$0\" \"$@\" >\"$VX_SERVER_LOG\"",
-                                           vxtest::binaryPath("vx-server"), "--desktop-port", "0",
-                                           "--handheld-port", "0", "--state-port", "0"},
+                                           vxtest::binaryPath("vx-server"), "--desktop-port", "0", "--handheld-port",
+                                           "0", "--state-port", "0"},
                                           {"VX_SERVER_LOG=" + log_}, &error);
         if (!process_) fail(error);
         const auto deadline = Clock::now() + 10s;

@@ -14,8 +14,7 @@ typedef struct vxProtocol {
 
 // The server reads the record byte for byte, so any padding would corrupt it.
 static_assert(sizeof(vxProtocol) == 12, "vxProtocol must be exactly 12 bytes");
-static_assert(offsetof(vxProtocol, X) == 0 && offsetof(vxProtocol, Y) == 4 &&
-                  offsetof(vxProtocol, userID) == 8,
+static_assert(offsetof(vxProtocol, X) == 0 && offsetof(vxProtocol, Y) == 4 && offsetof(vxProtocol, userID) == 8,
               "vxProtocol fields must be packed in order X, Y, userID");
 
 #endif

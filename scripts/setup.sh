@@ -4,7 +4,7 @@
 # tshark for the dissector tests (its question about capturing as non-root
 # takes the default under DEBIAN_FRONTEND=noninteractive); file for CPack's
 # dependency scan of the Debian package.
-VX_PACKAGES="build-essential cmake pkg-config libgtest-dev libsdl1.2-dev libgl1-mesa-dev \
+VX_PACKAGES="build-essential cmake pkg-config clang-format-14 libgtest-dev libsdl1.2-dev libgl1-mesa-dev \
 libglu1-mesa-dev libgl1-mesa-dri xvfb xauth libx11-dev libxtst-dev libpng-dev \
 tshark file gcc-arm-none-eabi libnewlib-arm-none-eabi desmume gdb-multiarch"
 

@@ -58,6 +58,4 @@ void arm7_fifo() {
     }
 }
 
-void arm7_synctoarm9() {
-    REG_IPC_FIFO_TX = VX_FIFO_SYNC;
-}
+void arm7_synctoarm9() { REG_IPC_FIFO_TX = VX_FIFO_SYNC; }

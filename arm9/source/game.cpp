@@ -75,5 +75,4 @@ void vxDrawTank(int x, int y, uint16 color) {
 }
 
 // Hook for other players' tanks; only the local one is known.
-void vxDrawAllTanks() {
-}
+void vxDrawAllTanks() {}

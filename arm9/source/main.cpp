@@ -42,9 +42,7 @@ void vxInitVideo() {
     SUB_BG0_CR = BG_MAP_BASE(31);
 }
 
-void Timer_50ms() {
-    Wifi_Timer(50);
-}
+void Timer_50ms() { Wifi_Timer(50); }
 
 // One word per interrupt; anything but the sync word is dropped.
 void arm9_fifo() {

@@ -1,8 +1,8 @@
 // The conversation with the game server: one UDP socket, registration,
 // the ACK with the player's identifier, and a state record after each step.
 #include <dswifi9.h>
-#include <netinet/in.h>
 #include <nds.h>
+#include <netinet/in.h>
 #include <string.h>
 #include <sys/socket.h>
 
@@ -77,6 +77,4 @@ void vxSendData() {
 }
 
 // Hook for other players' records; nothing is received after the ACK yet.
-void vxRecvData(vxProtocol* recvData) {
-    (void)recvData;
-}
+void vxRecvData(vxProtocol* recvData) { (void)recvData; }

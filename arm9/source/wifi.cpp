@@ -48,15 +48,9 @@ void ConnectWFC() {
     }
 }
 
-void arm9_synctoarm7() {
-    REG_IPC_FIFO_TX = VX_FIFO_SYNC;
-}
+void arm9_synctoarm7() { REG_IPC_FIFO_TX = VX_FIFO_SYNC; }
 
 // The IP stack's buffers come from the general heap.
-extern "C" void* sgIP_malloc(int size) {
-    return malloc(size);
-}
+extern "C" void* sgIP_malloc(int size) { return malloc(size); }
 
-extern "C" void sgIP_free(void* ptr) {
-    free(ptr);
-}
+extern "C" void sgIP_free(void* ptr) { free(ptr); }

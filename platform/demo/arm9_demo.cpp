@@ -11,8 +11,7 @@ void draw(unsigned frame) {
     for (int y = 0; y < SCREEN_HEIGHT; ++y) {
         for (int x = 0; x < SCREEN_WIDTH; ++x) {
             bool inSquare = x >= squareX - 8 && x < squareX + 8 && y >= squareY - 8 && y < squareY + 8;
-            fb[y * SCREEN_WIDTH + x] = inSquare ? RGB15(31, 31, 31)
-                                                : RGB15((x + frame) >> 3 & 31, y >> 3 & 31, 12);
+            fb[y * SCREEN_WIDTH + x] = inSquare ? RGB15(31, 31, 31) : RGB15((x + frame) >> 3 & 31, y >> 3 & 31, 12);
         }
     }
 }

@@ -223,8 +223,8 @@ typedef enum KEYPAD_BITS {
 #define IPC_FIFO_ENABLE BIT(15)
 
 // ------------------------------------------------------------------- timers
-#define TIMER_DATA(n) VX_IO16(0x04000100 + (n) * 4)
-#define TIMER_CR(n) VX_IO16(0x04000102 + (n) * 4)
+#define TIMER_DATA(n) VX_IO16(0x04000100 + (n)*4)
+#define TIMER_CR(n) VX_IO16(0x04000102 + (n)*4)
 #define TIMER0_DATA TIMER_DATA(0)
 #define TIMER1_DATA TIMER_DATA(1)
 #define TIMER2_DATA TIMER_DATA(2)

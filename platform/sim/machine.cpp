@@ -62,26 +62,40 @@ std::string hex(uint32_t value, int digits) {
 
 const char* traceKindName(TraceKind kind) {
     switch (kind) {
-    case TraceKind::IoWrite: return "io-write";
-    case TraceKind::FifoSend: return "fifo-send";
-    case TraceKind::FifoRecv: return "fifo-recv";
-    case TraceKind::Irq: return "irq";
-    case TraceKind::Call: return "call";
-    case TraceKind::Console: return "console";
-    case TraceKind::Alloc: return "alloc";
-    case TraceKind::Wifi: return "wifi";
-    case TraceKind::NetOpen: return "net-open";
-    case TraceKind::NetSend: return "net-send";
-    case TraceKind::NetRecv: return "net-recv";
-    case TraceKind::NetDrop: return "net-drop";
-    case TraceKind::NetError: return "net-error";
+    case TraceKind::IoWrite:
+        return "io-write";
+    case TraceKind::FifoSend:
+        return "fifo-send";
+    case TraceKind::FifoRecv:
+        return "fifo-recv";
+    case TraceKind::Irq:
+        return "irq";
+    case TraceKind::Call:
+        return "call";
+    case TraceKind::Console:
+        return "console";
+    case TraceKind::Alloc:
+        return "alloc";
+    case TraceKind::Wifi:
+        return "wifi";
+    case TraceKind::NetOpen:
+        return "net-open";
+    case TraceKind::NetSend:
+        return "net-send";
+    case TraceKind::NetRecv:
+        return "net-recv";
+    case TraceKind::NetDrop:
+        return "net-drop";
+    case TraceKind::NetError:
+        return "net-error";
     }
     return "?";
 }
 
 std::string formatTraceEntry(const TraceEntry& entry) {
     char head[64];
-    std::snprintf(head, sizeof head, "%12" PRIu64 " %s %s ", entry.cycle, cpuName(entry.cpu), traceKindName(entry.kind));
+    std::snprintf(head, sizeof head, "%12" PRIu64 " %s %s ", entry.cycle, cpuName(entry.cpu),
+                  traceKindName(entry.kind));
     return head + entry.text;
 }
 
@@ -260,8 +274,8 @@ void Machine::Impl::waitWall(uint64_t fromCycle, uint64_t toCycle, bool forNetwo
     auto wallNow = steady_clock::now();
     steady_clock::time_point deadline;
     if (config.realtime) {
-        if (!wallAnchored || wallNow > wallBase + nanoseconds((toCycle - wallBaseCycle) * 1000000000ull / kBusHz) +
-                                           milliseconds(100)) {
+        if (!wallAnchored ||
+            wallNow > wallBase + nanoseconds((toCycle - wallBaseCycle) * 1000000000ull / kBusHz) + milliseconds(100)) {
             wallAnchored = true;
             wallBase = wallNow;
             wallBaseCycle = fromCycle;
@@ -389,7 +403,8 @@ void Machine::powerOn() {
     if (m.config.realtime) {
         // Pacing points a millisecond apart keep both processors near the wall clock.
         constexpr uint64_t kMillisecond = kBusHz / 1000;
-        m.pacer = m.sched.every(kMillisecond, kMillisecond, [&m] { m.waitWall(m.sched.eventTime(), m.sched.eventTime(), false); });
+        m.pacer = m.sched.every(kMillisecond, kMillisecond,
+                                [&m] { m.waitWall(m.sched.eventTime(), m.sched.eventTime(), false); });
     }
     m.cur = m.cpu(Cpu::Main).program.entry ? Cpu::Main : Cpu::Co;
     for (int i = 0; i < 2; ++i) {
@@ -436,9 +451,7 @@ void Machine::setTemperature(uint32_t temperature, int diode1, int diode2) {
     impl_->touchScreen.setTemperature(temperature, diode1, diode2);
 }
 
-void Machine::setClock(const RtcTime& time, uint8_t statusByte) {
-    impl_->clock.set(time, statusByte, impl_->horizon);
-}
+void Machine::setClock(const RtcTime& time, uint8_t statusByte) { impl_->clock.set(time, statusByte, impl_->horizon); }
 
 std::vector<uint8_t> Machine::renderScreens() const { return vxsim::renderScreens(*impl_); }
 

@@ -105,7 +105,8 @@ struct Machine::Impl final : Board {
     Keypad keypad{touchScreen};
     Sound sound;
     Clock clock;
-    Bus bus{*this, {&displayControl, &displayStatus, &timers, &keypad, &ipc, &interrupts, &videoMemory, &power, &sound}};
+    Bus bus{*this,
+            {&displayControl, &displayStatus, &timers, &keypad, &ipc, &interrupts, &videoMemory, &power, &sound}};
 
     // The library stand-ins.
     ConsoleState console;

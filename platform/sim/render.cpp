@@ -35,16 +35,24 @@ struct BgMemory {
 
 bool textLayer(unsigned bgMode, int layer) {
     switch (bgMode) {
-    case 0: return true;
-    case 1: return layer <= 2;
-    case 2: return layer <= 1;
-    case 3: case 4: case 5: return layer <= 1;
-    default: return false;
+    case 0:
+        return true;
+    case 1:
+        return layer <= 2;
+    case 2:
+        return layer <= 1;
+    case 3:
+    case 4:
+    case 5:
+        return layer <= 1;
+    default:
+        return false;
     }
 }
 
 const volatile uint16_t* palette(int engine) {
-    return reinterpret_cast<const volatile uint16_t*>(static_cast<uintptr_t>(engine == kMainEngine ? 0x05000000 : 0x05000400));
+    return reinterpret_cast<const volatile uint16_t*>(
+        static_cast<uintptr_t>(engine == kMainEngine ? 0x05000000 : 0x05000400));
 }
 
 // A text background pixel: its colour, or -1 where transparent.
@@ -88,7 +96,8 @@ void renderEngine(const Machine::Impl& m, int engine, Rgb* out) {
         VramCnt control = m.videoMemory.control(bank);
         if (!control.enabled() || control.use() != 0) return;
         const uint8_t* pixels = m.memory.bankContents(bank);
-        for (int i = 0; i < W * H; ++i) out[i] = expand(static_cast<uint16_t>(pixels[2 * i] | (pixels[2 * i + 1] << 8)));
+        for (int i = 0; i < W * H; ++i)
+            out[i] = expand(static_cast<uint16_t>(pixels[2 * i] | (pixels[2 * i + 1] << 8)));
         return;
     }
     if (mode != 1) return;  // main-memory display is not modelled

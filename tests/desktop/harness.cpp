@@ -129,8 +129,8 @@ std::unique_ptr<Session> Session::open(const std::vector<uint8_t>& ack, std::str
     }
     // The first drawn cross: the client has finished opening its window.
     vxtest::Image first;
-    if (!s->xc->waitForPicture(s->window, kStartTimeout, [](const Image& i) { return vxtest::litPixelCount(i) > 0; },
-                               first)) {
+    if (!s->xc->waitForPicture(
+            s->window, kStartTimeout, [](const Image& i) { return vxtest::litPixelCount(i) > 0; }, first)) {
         error = "the window never showed the cross";
         return nullptr;
     }
@@ -205,4 +205,4 @@ std::unique_ptr<Session> openSession(int32_t userID, const std::vector<std::stri
     return s;
 }
 
-} // namespace vxdesk
+}  // namespace vxdesk

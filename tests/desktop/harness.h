@@ -26,7 +26,7 @@ using vxtest::Image;
 using vxtest::Process;
 using vxtest::UdpPeer;
 
-constexpr auto kStartTimeout = 30s; // llvmpipe under the sanitizers is slow to start
+constexpr auto kStartTimeout = 30s;  // llvmpipe under the sanitizers is slow to start
 constexpr auto kExitTimeout = 15s;
 constexpr auto kPacketTimeout = 5s;
 
@@ -99,7 +99,7 @@ public:
     std::unique_ptr<vxtest::XClient> xc;
     std::unique_ptr<Process> client;
     vxtest::XWindowId window = 0;
-    std::unique_ptr<UdpPeer> ackSender; // set when the ACK came from another address
+    std::unique_ptr<UdpPeer> ackSender;  // set when the ACK came from another address
 
     ~Session();
 
@@ -110,4 +110,4 @@ private:
 // Session::open with `userID` in the ACK; a failure to open fails the test.
 std::unique_ptr<Session> openSession(int32_t userID, const std::vector<std::string>& env = {});
 
-} // namespace vxdesk
+}  // namespace vxdesk

@@ -20,13 +20,13 @@ vxtest::ProcessResult runClient(const std::vector<std::string>& args, const std:
 
 std::string text(const Datagram& d) { return std::string(d.data.begin(), d.data.end()); }
 
-} // namespace
+}  // namespace
 
 TEST(Startup, WrongArgumentCountPrintsUsageAndSendsNothing) {
     FakeServer server;
     ASSERT_TRUE(server.ok()) << server.error;
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {}, {server.address, server.address}, {server.address, "x", "y"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{}, {server.address, server.address}, {server.address, "x", "y"}}) {
         auto r = runClient(args);
         EXPECT_FALSE(r.timedOut);
         EXPECT_EQ(r.exitCode, 1) << args.size() << " arguments";
@@ -69,7 +69,7 @@ TEST(Startup, OnlyTheFirstAddressOfANameIsUsed) {
     EXPECT_FALSE(b.registration->receive(100ms));
     auto ack = ackBytes(3);
     ASSERT_TRUE(a.registration->reply(*addme, ack.data(), ack.size()));
-    auto r = p->wait(kExitTimeout); // no display: ends after the ACK line
+    auto r = p->wait(kExitTimeout);  // no display: ends after the ACK line
     EXPECT_EQ(r.out, "Received ACK. UserID: 3\n");
 }
 
@@ -147,14 +147,16 @@ TEST_P(AckSizes, IdentifierComesFromTheFirstFourBytes) {
     EXPECT_EQ(r.err.rfind("Video initialization failed: ", 0), 0u) << r.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ack, AckSizes,
-    ::testing::Values(AckCase{{7, 0, 0, 0}, "Received ACK. UserID: 7\n"},
-                      AckCase{{}, "Received ACK. UserID: 0\n"},
-                      AckCase{{0x34, 0x12}, "Received ACK. UserID: 4660\n"},
-                      AckCase{{7, 0, 0, 0, 9, 9, 9, 9}, "Received ACK. UserID: 7\n"},
-                      AckCase{{0xfb, 0xff, 0xff, 0xff}, "Received ACK. UserID: -5\n"}),
-    [](const ::testing::TestParamInfo<AckCase>& info) { return "bytes" + std::to_string(info.param.payload.size()) + "_" + std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(Ack, AckSizes,
+                         ::testing::Values(AckCase{{7, 0, 0, 0}, "Received ACK. UserID: 7\n"},
+                                           AckCase{{}, "Received ACK. UserID: 0\n"},
+                                           AckCase{{0x34, 0x12}, "Received ACK. UserID: 4660\n"},
+                                           AckCase{{7, 0, 0, 0, 9, 9, 9, 9}, "Received ACK. UserID: 7\n"},
+                                           AckCase{{0xfb, 0xff, 0xff, 0xff}, "Received ACK. UserID: -5\n"}),
+                         [](const ::testing::TestParamInfo<AckCase>& info) {
+                             return "bytes" + std::to_string(info.param.payload.size()) + "_" +
+                                    std::to_string(info.index);
+                         });
 
 TEST(Startup, NoDisplayEndsWithTheVideoInitialisationLine) {
     FakeServer server;

@@ -29,7 +29,7 @@ void expectColour(const std::array<uint8_t, 3>& got, std::array<int, 3> want, co
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(got[i], want[i], 3) << what << " channel " << i;
 }
 
-} // namespace
+}  // namespace
 
 struct ColourCase {
     int32_t userID;
@@ -159,7 +159,7 @@ TEST(Window, RedrawsContinuouslyWithoutEvents) {
     auto counter = static_cast<volatile uint64_t*>(map);
 
     auto s = openSession(7, {"VX_SWAP_COUNTER=" + counterPath});
-    unlink(counterPath.c_str()); // the client has it open from its start
+    unlink(counterPath.c_str());  // the client has it open from its start
     ASSERT_TRUE(s);
     uint64_t before = *counter;
     std::this_thread::sleep_for(1s);

@@ -68,16 +68,18 @@ std::string describeDifference(const Screen& a, const Screen& b) {
         if (!b.lit.count(p)) onlyA.push_back(p);
     for (const auto& p : b.lit)
         if (!a.lit.count(p)) onlyB.push_back(p);
-    std::string text = std::to_string(onlyA.size()) + " pixels lit only in the first, " +
-                       std::to_string(onlyB.size()) + " only in the second";
+    std::string text = std::to_string(onlyA.size()) + " pixels lit only in the first, " + std::to_string(onlyB.size()) +
+                       " only in the second";
     const auto first = !onlyA.empty() ? onlyA.front() : !onlyB.empty() ? onlyB.front() : std::pair{-1, -1};
-    if (first.first >= 0) text += ", first at column " + std::to_string(first.first) + " row " + std::to_string(first.second);
+    if (first.first >= 0)
+        text += ", first at column " + std::to_string(first.first) + " row " + std::to_string(first.second);
     return text;
 }
 
 std::unique_ptr<Emulator> Emulator::start(const std::string& stubCpu, std::string& error) {
     if (!fs::exists(VX_DEVICE_ROM)) {
-        error = "no ROM image at " VX_DEVICE_ROM "; build it with: cmake --preset device && cmake --build --preset device";
+        error =
+            "no ROM image at " VX_DEVICE_ROM "; build it with: cmake --preset device && cmake --build --preset device";
         return nullptr;
     }
     std::unique_ptr<Emulator> e(new Emulator);

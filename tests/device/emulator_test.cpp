@@ -96,9 +96,11 @@ TEST(Emulator, RightThenUpMoveTheSquareOneUnitPerPass) {
         "printf \"pass %d %d\\n\", $r0, $r1",
         input(*emulator, "key-down Right"),
     };
-    for (int i = 0; i < kSteps; ++i) commands.insert(commands.end(), {"continue", "printf \"pass %d %d\\n\", $r0, $r1"});
+    for (int i = 0; i < kSteps; ++i)
+        commands.insert(commands.end(), {"continue", "printf \"pass %d %d\\n\", $r0, $r1"});
     commands.insert(commands.end(), {input(*emulator, "key-up Right"), input(*emulator, "key-down Up")});
-    for (int i = 0; i < kSteps; ++i) commands.insert(commands.end(), {"continue", "printf \"pass %d %d\\n\", $r0, $r1"});
+    for (int i = 0; i < kSteps; ++i)
+        commands.insert(commands.end(), {"continue", "printf \"pass %d %d\\n\", $r0, $r1"});
     commands.push_back(input(*emulator, "key-up Up"));
 
     const auto r = emulator->debug(VX_DEVICE_ARM9_ELF, commands, 180s);
@@ -135,8 +137,8 @@ TEST(Emulator, TransferRegionClockHoldsTheHostDate) {
     };
     const auto before = today();
     // Wifi_Update ends the vertical-blank handler, after the region's stores.
-    const auto r = emulator->debug(VX_DEVICE_ARM7_ELF,
-                                   {"break *'vxwifi7::Wifi_Update()'", "continue", "x/8ub 0x027FF016"}, 120s);
+    const auto r =
+        emulator->debug(VX_DEVICE_ARM7_ELF, {"break *'vxwifi7::Wifi_Update()'", "continue", "x/8ub 0x027FF016"}, 120s);
     const auto after = today();
 
     std::smatch m;

@@ -58,7 +58,8 @@ uint32_t transferField(const Handheld& h, int offset, int bytes) {
 void setTransferField(Handheld& h, int offset, int bytes, uint32_t value) {
     uint8_t p[4];
     for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
-    if (!h.machine.writeMemory(kTransferRegion + offset, p, bytes)) ADD_FAILURE() << "main memory is not mapped at 0x027FF000";
+    if (!h.machine.writeMemory(kTransferRegion + offset, p, bytes))
+        ADD_FAILURE() << "main memory is not mapped at 0x027FF000";
 }
 
 std::string compact(const std::string& text) {
@@ -237,7 +238,9 @@ void Session::hold(uint32_t keys, uint64_t passes) {
     for (uint64_t done = 0; done < passes; done += kChunk) {
         handheld->machine.runFrames(std::min(kChunk, passes - done) * kPassFrames);
         // Once records go missing, records() reports it; no use waiting again.
-        if (!missing) missing = !(sink ? sink : states.get())->waitFor(static_cast<size_t>(stateSends()), std::chrono::seconds(5));
+        if (!missing)
+            missing =
+                !(sink ? sink : states.get())->waitFor(static_cast<size_t>(stateSends()), std::chrono::seconds(5));
     }
     handheld->machine.setKeys(0);
     handheld->machine.runFrames(2 * kPassFrames);

@@ -108,7 +108,7 @@ struct Session {
 
     std::unique_ptr<LoopbackPeer> registrar, states;
     LoopbackPeer* sink = nullptr;  // where state records land, when not at `states`
-    bool missing = false;  // a hold found records missing
+    bool missing = false;          // a hold found records missing
     std::unique_ptr<Handheld> handheld;
 };
 

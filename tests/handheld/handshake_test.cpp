@@ -26,13 +26,14 @@ std::string initCall(uint32_t w) {
 std::vector<TraceEntry> coActivity(const Handheld& h) {
     std::vector<TraceEntry> out;
     for (const TraceEntry& e : h.machine.trace()) {
-        if (e.cpu == Cpu::Co && (e.kind == TraceKind::Call || e.kind == TraceKind::FifoRecv || e.kind == TraceKind::Irq)) out.push_back(e);
+        if (e.cpu == Cpu::Co &&
+            (e.kind == TraceKind::Call || e.kind == TraceKind::FifoRecv || e.kind == TraceKind::Irq))
+            out.push_back(e);
     }
     return out;
 }
 
-int countBetween(const std::vector<TraceEntry>& entries, int from, int to, TraceKind kind,
-                 const std::string& text) {
+int countBetween(const std::vector<TraceEntry>& entries, int from, int to, TraceKind kind, const std::string& text) {
     int n = 0;
     for (int i = from + 1; i < to; ++i) n += vxtest::matches(entries[i], kind, std::nullopt, text);
     return n;
@@ -122,7 +123,8 @@ FifoScript relayScript() {
 void expectRelay(const Handheld& h, Cpu cpu, size_t from, int syncs, int words) {
     std::vector<TraceEntry> seen;
     for (const TraceEntry& e : h.machine.trace()) {
-        if (e.cpu == cpu && (e.kind == TraceKind::Irq || e.kind == TraceKind::FifoRecv || e.text == "Wifi_Sync()")) seen.push_back(e);
+        if (e.cpu == cpu && (e.kind == TraceKind::Irq || e.kind == TraceKind::FifoRecv || e.text == "Wifi_Sync()"))
+            seen.push_back(e);
     }
     seen.erase(seen.begin(), seen.begin() + static_cast<long>(std::min(from, seen.size())));
     int irqs = 0, reads = 0, calls = 0;
@@ -159,7 +161,8 @@ TEST(Handshake, CoProcessorMakesOneWifiSyncPerSyncWordAndReadsOneWordPerInterrup
     int init = findFrom(co, 0, TraceKind::Call, "Wifi_Init(");
     ASSERT_GE(init, 0);
     size_t before = 0;
-    for (int i = 0; i < init; ++i) before += co[i].kind == TraceKind::Irq || co[i].kind == TraceKind::FifoRecv || co[i].text == "Wifi_Sync()";
+    for (int i = 0; i < init; ++i)
+        before += co[i].kind == TraceKind::Irq || co[i].kind == TraceKind::FifoRecv || co[i].text == "Wifi_Sync()";
     expectRelay(h, Cpu::Co, before, 5, 8);
 }
 

@@ -124,14 +124,14 @@ TEST(Play, VerticalBoundsClampAndStillSendAndOppositeDirectionsDoNotAlwaysCancel
 TEST(Play, HorizontalBoundsWithTheLeftCapAt192) {
     Play p;
     p.start();
-    p.hold(kRight, 65);             // 193
-    p.hold(kLeft, 1);               // 192
-    p.hold(kRight, 58);             // 250
-    p.hold(kLeft | kRight, 1);      // 192, then 193
-    p.hold(kRight, 65);             // 255, with sends at the bound
-    p.hold(kLeft, 1);               // 192
-    p.hold(kLeft, 195);             // 0, with sends at the bound
-    p.hold(kLeft | kRight, 1);      // 0 stays 0, then 1
+    p.hold(kRight, 65);         // 193
+    p.hold(kLeft, 1);           // 192
+    p.hold(kRight, 58);         // 250
+    p.hold(kLeft | kRight, 1);  // 192, then 193
+    p.hold(kRight, 65);         // 255, with sends at the bound
+    p.hold(kLeft, 1);           // 192
+    p.hold(kLeft, 195);         // 0, with sends at the bound
+    p.hold(kLeft | kRight, 1);  // 0 stays 0, then 1
     p.hold(kUp | kDown | kLeft | kRight, 1);
     p.check();
     EXPECT_EQ(p.tank, (State{1, 128, 7}));
@@ -151,7 +151,8 @@ TEST(Play, SquareIsClippedAtTheEdgesAndDrawnIntoRow192) {
     EXPECT_EQ(p.square(), (Area{66, 187, 192, 123, 133, true}));
     Handheld& h = *p.session->handheld;
     ASSERT_TRUE(h.machine.runUntil([&] { return litArea(h).count > 0; }, 3));
-    for (int c = 0; c < 256; ++c) EXPECT_EQ(framebufferPixel(h, 192, c), (c >= 123 && c <= 133) ? 31 : 0) << "column " << c;
+    for (int c = 0; c < 256; ++c)
+        EXPECT_EQ(framebufferPixel(h, 192, c), (c >= 123 && c <= 133) ? 31 : 0) << "column " << c;
     p.hold(kUp, 197);
     EXPECT_EQ(p.square(), (Area{11, 0, 0, 123, 133, true}));  // Y = 197: row 0 only
     p.hold(kUp, 1);

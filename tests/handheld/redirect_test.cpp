@@ -33,8 +33,8 @@ TEST(Redirect, AckFrom127002SendsStatesThereOn9780AndRegistrationsOn80) {
     auto sends = h.entries(Cpu::Co, TraceKind::NetSend);
     std::vector<std::string> where;
     for (const TraceEntry& e : sends) where.push_back(e.text.substr(0, e.text.find(' ')));
-    EXPECT_EQ(where, (std::vector<std::string>{std::string(VX_SERVER_ADDRESS) + ":80", "127.0.0.2:9780", "127.0.0.2:9780",
-                                               "127.0.0.2:80", "127.0.0.2:9780"}));
+    EXPECT_EQ(where, (std::vector<std::string>{std::string(VX_SERVER_ADDRESS) + ":80", "127.0.0.2:9780",
+                                               "127.0.0.2:9780", "127.0.0.2:80", "127.0.0.2:9780"}));
     EXPECT_TRUE(s->registrar->waitFor(2, std::chrono::seconds(5)));
 }
 

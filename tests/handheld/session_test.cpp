@@ -34,9 +34,7 @@ struct AckCase {
     int32_t id;
 };
 
-void PrintTo(const AckCase& c, std::ostream* os) {
-    *os << c.ack.size() << "-byte ACK, identifier " << c.id;
-}
+void PrintTo(const AckCase& c, std::ostream* os) { *os << c.ack.size() << "-byte ACK, identifier " << c.id; }
 
 class AckSizes : public ::testing::TestWithParam<AckCase> {};
 
@@ -56,11 +54,13 @@ TEST_P(AckSizes, IdentifierComesFromTheAckAndGoesIntoEveryLaterState) {
     EXPECT_EQ(s->records(), (std::vector<State>{{129, 128, c.id}, {130, 128, c.id}, {131, 128, c.id}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Bytes, AckSizes,
-    ::testing::Values(AckCase{{}, 0}, AckCase{{0x34, 0x12}, 0x1234}, AckCase{{0xFE, 0xFF, 0xFF, 0xFF}, -2},
-                      AckCase{{0x2A, 0x00, 0x00, 0x00, 0xEE, 0xEE, 0xEE, 0xEE}, 42}),
-    [](const ::testing::TestParamInfo<AckCase>& info) { return std::to_string(info.param.ack.size()) + "Bytes"; });
+INSTANTIATE_TEST_SUITE_P(Bytes, AckSizes,
+                         ::testing::Values(AckCase{{}, 0}, AckCase{{0x34, 0x12}, 0x1234},
+                                           AckCase{{0xFE, 0xFF, 0xFF, 0xFF}, -2},
+                                           AckCase{{0x2A, 0x00, 0x00, 0x00, 0xEE, 0xEE, 0xEE, 0xEE}, 42}),
+                         [](const ::testing::TestParamInfo<AckCase>& info) {
+                             return std::to_string(info.param.ack.size()) + "Bytes";
+                         });
 
 TEST(Session, EveryStepIsReportedOnTheConsole) {
     auto s = startPlaying();
@@ -82,19 +82,21 @@ TEST(Session, EachPressOfARegistersOnceHoweverLongItIsHeld) {
     s->hold(kRight, 1);
     s->hold(kA | kRight, 4);
     int registrations = 0;
-    for (const TraceEntry& e : h.entries(Cpu::Main, TraceKind::Call, "sendto(")) registrations += e.text.find(" 5 bytes") != std::string::npos && e.text.find(")=5") != std::string::npos;
+    for (const TraceEntry& e : h.entries(Cpu::Main, TraceKind::Call, "sendto("))
+        registrations += e.text.find(" 5 bytes") != std::string::npos && e.text.find(")=5") != std::string::npos;
     EXPECT_EQ(registrations, 4);
     ASSERT_TRUE(s->registrar->waitFor(4, std::chrono::seconds(5)));
-    for (const PeerDatagram& c : s->registrar->received()) EXPECT_EQ(c.data, (std::vector<uint8_t>{'A', 'D', 'D', 'M', 'E'}));
+    for (const PeerDatagram& c : s->registrar->received())
+        EXPECT_EQ(c.data, (std::vector<uint8_t>{'A', 'D', 'D', 'M', 'E'}));
     std::string registration = "Sending ADDME\nsent ADDME OK: bytes = 5\n";
     std::string step = "sent data to server OK\n";
     // Within a pass the step comes first, then the registration.
-    EXPECT_EQ(h.machine.consoleLines(),
-              consoleRows(consoleThroughAck(socketHandle(h), 7) + registration + registration + step + step +
-                          registration + step + step + step))
+    EXPECT_EQ(h.machine.consoleLines(), consoleRows(consoleThroughAck(socketHandle(h), 7) + registration +
+                                                    registration + step + step + registration + step + step + step))
         << h.consoleText();
     // Re-registration goes to port 80; the next step goes to 9780 again.
-    EXPECT_EQ(s->records(), (std::vector<State>{{129, 128, 7}, {130, 128, 7}, {131, 128, 7}, {132, 128, 7}, {133, 128, 7}}));
+    EXPECT_EQ(s->records(),
+              (std::vector<State>{{129, 128, 7}, {130, 128, 7}, {131, 128, 7}, {132, 128, 7}, {133, 128, 7}}));
     for (const TraceEntry& e : h.entries(Cpu::Co, TraceKind::NetSend)) {
         bool addme = e.text.find(" 5 bytes") != std::string::npos;
         EXPECT_NE(e.text.find(addme ? ":80 " : ":9780 "), std::string::npos) << e.text;

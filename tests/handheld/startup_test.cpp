@@ -62,7 +62,9 @@ TEST(StartUp, LeavesDisplayPowerVideoMemoryAndPaletteAsTheClientNeedsThem) {
     EXPECT_EQ(m.peekIo(Cpu::Main, 0x04001008, 2), 0x1F00u);
     // Banks A..E: enabled, with their settings in the low bits.
     const uint32_t banks[5] = {0x80, 0x89, 0x84, 0x80, 0x82};
-    for (int b = 0; b < 5; ++b) EXPECT_EQ(m.peekIo(Cpu::Main, 0x04000240 + b, 1), banks[b]) << "bank " << "ABCDE"[b];
+    for (int b = 0; b < 5; ++b)
+        EXPECT_EQ(m.peekIo(Cpu::Main, 0x04000240 + b, 1), banks[b]) << "bank "
+                                                                    << "ABCDE"[b];
     uint16_t palette = 0;
     ASSERT_TRUE(m.readMemory(0x050005FE, &palette, sizeof palette));
     EXPECT_EQ(palette, 0x7FEA);
@@ -122,7 +124,8 @@ void expectStepsInOrder(const Handheld& h, Cpu cpu, TraceKind fifoKind,
                         const std::vector<std::pair<TraceKind, std::string>>& steps) {
     std::vector<TraceEntry> entries;
     for (const TraceEntry& e : h.machine.trace()) {
-        if (e.cpu == cpu && (e.kind == TraceKind::Call || e.kind == TraceKind::IoWrite || e.kind == fifoKind)) entries.push_back(e);
+        if (e.cpu == cpu && (e.kind == TraceKind::Call || e.kind == TraceKind::IoWrite || e.kind == fifoKind))
+            entries.push_back(e);
     }
     size_t at = 0;
     for (const auto& [kind, text] : steps) {
@@ -136,19 +139,31 @@ void expectStepsInOrder(const Handheld& h, Cpu cpu, TraceKind fifoKind,
 TEST(StartUp, HardwareSetUpAndWirelessBringUpComeInOrder) {
     Handheld h({}, realProgram(Cpu::Main), realProgram(Cpu::Co));
     ASSERT_TRUE(h.machine.runUntil([&] { return h.count(Cpu::Main, TraceKind::Call, "Wifi_AutoConnect") > 0; }, 300));
-    ASSERT_NO_FATAL_FAILURE(expectStepsInOrder(h, Cpu::Main, TraceKind::FifoSend, {
-        {TraceKind::Call, "vramSetMainBanks(1,9,4,0)"},   {TraceKind::Call, "vramSetBankE(2)"},
-        {TraceKind::IoWrite, "DISPLAY_CR=0x00020000"},   {TraceKind::Call, "vramSetBankA(0)"},
-        {TraceKind::IoWrite, "SUB_DISPLAY_CR=0x00010100"}, {TraceKind::IoWrite, "SUB_BG0_CR=0x1F00"},
-        {TraceKind::Call, "irqInit()"},                   {TraceKind::Call, "irqSet(0x1,null)"},
-        {TraceKind::Call, "irqSet(0x40,handler)"},        {TraceKind::Call, "irqEnable(0x40)"},
-        {TraceKind::Call, "irqSet(0x40000,handler)"},     {TraceKind::Call, "irqEnable(0x40000)"},
-        {TraceKind::IoWrite, "REG_IPC_FIFO_CR=0x8008"},  {TraceKind::Call, "Wifi_Init(2)"},
-        {TraceKind::FifoSend, "0x12345678"},             {TraceKind::FifoSend, ""},
-        {TraceKind::IoWrite, "TIMER3_CR=0x0000"},        {TraceKind::IoWrite, "REG_IPC_FIFO_CR=0x8400"},
-        {TraceKind::Call, "Wifi_SetSyncHandler(handler)"}, {TraceKind::IoWrite, "TIMER3_DATA=0xE667"},
-        {TraceKind::IoWrite, "TIMER3_CR=0x00C2"},        {TraceKind::Call, "Wifi_AutoConnect()"},
-    }));
+    ASSERT_NO_FATAL_FAILURE(expectStepsInOrder(h, Cpu::Main, TraceKind::FifoSend,
+                                               {
+                                                   {TraceKind::Call, "vramSetMainBanks(1,9,4,0)"},
+                                                   {TraceKind::Call, "vramSetBankE(2)"},
+                                                   {TraceKind::IoWrite, "DISPLAY_CR=0x00020000"},
+                                                   {TraceKind::Call, "vramSetBankA(0)"},
+                                                   {TraceKind::IoWrite, "SUB_DISPLAY_CR=0x00010100"},
+                                                   {TraceKind::IoWrite, "SUB_BG0_CR=0x1F00"},
+                                                   {TraceKind::Call, "irqInit()"},
+                                                   {TraceKind::Call, "irqSet(0x1,null)"},
+                                                   {TraceKind::Call, "irqSet(0x40,handler)"},
+                                                   {TraceKind::Call, "irqEnable(0x40)"},
+                                                   {TraceKind::Call, "irqSet(0x40000,handler)"},
+                                                   {TraceKind::Call, "irqEnable(0x40000)"},
+                                                   {TraceKind::IoWrite, "REG_IPC_FIFO_CR=0x8008"},
+                                                   {TraceKind::Call, "Wifi_Init(2)"},
+                                                   {TraceKind::FifoSend, "0x12345678"},
+                                                   {TraceKind::FifoSend, ""},
+                                                   {TraceKind::IoWrite, "TIMER3_CR=0x0000"},
+                                                   {TraceKind::IoWrite, "REG_IPC_FIFO_CR=0x8400"},
+                                                   {TraceKind::Call, "Wifi_SetSyncHandler(handler)"},
+                                                   {TraceKind::IoWrite, "TIMER3_DATA=0xE667"},
+                                                   {TraceKind::IoWrite, "TIMER3_CR=0x00C2"},
+                                                   {TraceKind::Call, "Wifi_AutoConnect()"},
+                                               }));
     // The IRQ_VBLANK handler is never enabled by the program itself.
     EXPECT_EQ(h.count(Cpu::Main, TraceKind::Call, "irqEnable(0x1)"), 0);
 }
@@ -159,16 +174,25 @@ TEST(StartUp, CoProcessorSetsUpBeforeTheHandshakeAndServesAfterIt) {
     std::string value = h.entries(Cpu::Main, TraceKind::FifoSend).at(1).text;
     char init[40];
     std::snprintf(init, sizeof init, "Wifi_Init(0x%08lx)", std::strtoul(value.c_str(), nullptr, 16));
-    ASSERT_NO_FATAL_FAILURE(expectStepsInOrder(h, Cpu::Co, TraceKind::FifoRecv, {
-        {TraceKind::IoWrite, "REG_IPC_FIFO_CR=0x8008"}, {TraceKind::Call, "rtcReset()"},
-        {TraceKind::Call, "powerON(0x1)"},               {TraceKind::IoWrite, "SOUND_CR=0x807F"},
-        {TraceKind::Call, "irqInit()"},                  {TraceKind::Call, "irqSet(0x1,handler)"},
-        {TraceKind::Call, "irqEnable(0x1)"},             {TraceKind::Call, "irqSet(0x1000000,handler)"},
-        {TraceKind::Call, "irqEnable(0x1000000)"},       {TraceKind::FifoRecv, "0x12345678"},
-        {TraceKind::FifoRecv, value},                   {TraceKind::Call, init},
-        {TraceKind::Call, "irqSet(0x40000,handler)"},    {TraceKind::Call, "irqEnable(0x40000)"},
-        {TraceKind::IoWrite, "REG_IPC_FIFO_CR=0x8400"}, {TraceKind::Call, "Wifi_SetSyncHandler(handler)"},
-    }));
+    ASSERT_NO_FATAL_FAILURE(expectStepsInOrder(h, Cpu::Co, TraceKind::FifoRecv,
+                                               {
+                                                   {TraceKind::IoWrite, "REG_IPC_FIFO_CR=0x8008"},
+                                                   {TraceKind::Call, "rtcReset()"},
+                                                   {TraceKind::Call, "powerON(0x1)"},
+                                                   {TraceKind::IoWrite, "SOUND_CR=0x807F"},
+                                                   {TraceKind::Call, "irqInit()"},
+                                                   {TraceKind::Call, "irqSet(0x1,handler)"},
+                                                   {TraceKind::Call, "irqEnable(0x1)"},
+                                                   {TraceKind::Call, "irqSet(0x1000000,handler)"},
+                                                   {TraceKind::Call, "irqEnable(0x1000000)"},
+                                                   {TraceKind::FifoRecv, "0x12345678"},
+                                                   {TraceKind::FifoRecv, value},
+                                                   {TraceKind::Call, init},
+                                                   {TraceKind::Call, "irqSet(0x40000,handler)"},
+                                                   {TraceKind::Call, "irqEnable(0x40000)"},
+                                                   {TraceKind::IoWrite, "REG_IPC_FIFO_CR=0x8400"},
+                                                   {TraceKind::Call, "Wifi_SetSyncHandler(handler)"},
+                                               }));
 }
 
 TEST(StartUp, Timer3OverflowsEvery1677568CyclesAndEachGivesOneWifiTimer50) {
@@ -183,7 +207,8 @@ TEST(StartUp, Timer3OverflowsEvery1677568CyclesAndEachGivesOneWifiTimer50) {
     for (const TraceEntry& e : h.machine.trace()) {
         if (e.cpu != Cpu::Main) continue;
         if (e.kind == TraceKind::Irq && e.text.find("IRQ_TIMER3") != std::string::npos) overflows.push_back(e.cycle);
-        if (e.kind == TraceKind::Irq || (e.kind == TraceKind::Call && e.text.rfind("Wifi_Timer", 0) == 0)) main.push_back(e);
+        if (e.kind == TraceKind::Irq || (e.kind == TraceKind::Call && e.text.rfind("Wifi_Timer", 0) == 0))
+            main.push_back(e);
     }
     // Over ten seconds of virtual time, about 20 a second.
     ASSERT_GT(overflows.size(), 200u);

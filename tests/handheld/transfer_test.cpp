@@ -8,10 +8,26 @@ namespace {
 
 // Byte offsets of the region's fields.
 enum : int {
-    kTouchX = 0, kTouchY = 2, kTouchXpx = 4, kTouchYpx = 6, kTouchZ1 = 8, kTouchZ2 = 10,
-    kDiode1 = 12, kDiode2 = 14, kTemperature = 16, kButtons = 20, kTime = 22, kUnixTime = 32,
-    kBattery = 36, kAux = 38, kSoundData = 40, kMailAddr = 44, kMailData = 48, kMailRead = 52,
-    kMailBusy = 53, kMailSize = 56,
+    kTouchX = 0,
+    kTouchY = 2,
+    kTouchXpx = 4,
+    kTouchYpx = 6,
+    kTouchZ1 = 8,
+    kTouchZ2 = 10,
+    kDiode1 = 12,
+    kDiode2 = 14,
+    kTemperature = 16,
+    kButtons = 20,
+    kTime = 22,
+    kUnixTime = 32,
+    kBattery = 36,
+    kAux = 38,
+    kSoundData = 40,
+    kMailAddr = 44,
+    kMailData = 48,
+    kMailRead = 52,
+    kMailBusy = 53,
+    kMailSize = 56,
 };
 
 struct CoAlone {
@@ -88,7 +104,9 @@ TEST(TransferRegion, UnixTimeSoundDataAndMailFieldsAreLeftAlone) {
     CoAlone co(false);
     const std::pair<int, int> fields[] = {{kUnixTime, 4}, {kMailAddr, 4}, {kMailData, 4},
                                           {kMailRead, 1}, {kMailBusy, 1}, {kMailSize, 4}};
-    auto sentinel = [](int offset, int bytes) { return (0xA5C3E100u + static_cast<uint32_t>(offset)) >> (32 - 8 * bytes); };
+    auto sentinel = [](int offset, int bytes) {
+        return (0xA5C3E100u + static_cast<uint32_t>(offset)) >> (32 - 8 * bytes);
+    };
     for (auto [offset, bytes] : fields) setTransferField(co.h, offset, bytes, sentinel(offset, bytes));
     setTransferField(co.h, kSoundData, 4, 0xDEADBEEF);
     co.h.machine.powerOn();
@@ -100,7 +118,8 @@ TEST(TransferRegion, UnixTimeSoundDataAndMailFieldsAreLeftAlone) {
     co.h.machine.setTouch(true, 1, 2, 3, 4, 5, 6);
     co.h.machine.runFrames(10);
     EXPECT_EQ(transferField(co.h, kSoundData, 4), 0x0BADF00Du);
-    for (auto [offset, bytes] : fields) EXPECT_EQ(transferField(co.h, offset, bytes), sentinel(offset, bytes)) << offset;
+    for (auto [offset, bytes] : fields)
+        EXPECT_EQ(transferField(co.h, offset, bytes), sentinel(offset, bytes)) << offset;
 }
 
 }  // namespace

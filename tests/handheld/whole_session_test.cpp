@@ -35,7 +35,8 @@ constexpr auto kPatience = 40s;
 TEST(WholeSession, DesktopAndHandheldPlayersBothReachTheServer) {
     const std::string address = vxtest::uniqueLoopbackAddress();
     std::string error;
-    auto server = Process::start({vxtest::binaryPath("vx-server"), "--bind", address, "--handheld-port", "0"}, {}, &error);
+    auto server =
+        Process::start({vxtest::binaryPath("vx-server"), "--bind", address, "--handheld-port", "0"}, {}, &error);
     ASSERT_TRUE(server) << error;
     auto handheldPort = waitForOutput(*server, std::regex("listening handheld [0-9.]+:([0-9]+)"), 10s);
     ASSERT_TRUE(handheldPort) << server->outSoFar() << server->errSoFar();
@@ -52,19 +53,21 @@ TEST(WholeSession, DesktopAndHandheldPlayersBothReachTheServer) {
     ASSERT_TRUE(mkdtemp(dir));
     const std::string console = std::string(dir) + "/console.txt";
     // The handheld holds Right for a while once it has had time to register.
-    auto handheld = Process::start({vxtest::binaryPath("vx-handheld"), "--headless", "--fast", "--frames", "420",
-                                    "--forward", "80=" + address + ":" + *handheldPort, "--hold", "right@300-329",
-                                    "--console", console},
-                                   {}, &error);
+    auto handheld =
+        Process::start({vxtest::binaryPath("vx-handheld"), "--headless", "--fast", "--frames", "420", "--forward",
+                        "80=" + address + ":" + *handheldPort, "--hold", "right@300-329", "--console", console},
+                       {}, &error);
     ASSERT_TRUE(handheld) << error;
 
     auto window = xc->findWindow(desktop->pid(), "vxPCClient", kPatience, 512, 512);
     ASSERT_NE(window, 0u) << desktop->outSoFar() << desktop->errSoFar();
     vxtest::Image cross;
-    ASSERT_TRUE(xc->waitForPicture(window, kPatience, [](const vxtest::Image& i) { return vxtest::litPixelCount(i) > 0; },
-                                   cross)) << "the desktop client never drew its cross";
+    ASSERT_TRUE(xc->waitForPicture(
+        window, kPatience, [](const vxtest::Image& i) { return vxtest::litPixelCount(i) > 0; }, cross))
+        << "the desktop client never drew its cross";
     ASSERT_TRUE(xc->focus(window));
-    auto desktopId = waitForOutput(*server, std::regex("register [0-9.]+:[0-9]+ \\(desktop\\) -> id ([0-9]+)"), kPatience);
+    auto desktopId =
+        waitForOutput(*server, std::regex("register [0-9.]+:[0-9]+ \\(desktop\\) -> id ([0-9]+)"), kPatience);
     ASSERT_TRUE(desktopId) << server->outSoFar();
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(xc->holdKey(XK_Right));
 
@@ -75,9 +78,11 @@ TEST(WholeSession, DesktopAndHandheldPlayersBothReachTheServer) {
     EXPECT_NE(*desktopId, *handheldId);
 
     // Both players' steps, each with its own identifier.
-    EXPECT_TRUE(waitForOutput(*server, std::regex("state id " + *desktopId + " from [0-9.:]+: X=[0-9]+ Y=0 userID=" + *desktopId), 10s))
+    EXPECT_TRUE(waitForOutput(
+        *server, std::regex("state id " + *desktopId + " from [0-9.:]+: X=[0-9]+ Y=0 userID=" + *desktopId), 10s))
         << server->outSoFar();
-    EXPECT_TRUE(waitForOutput(*server, std::regex("state id " + *handheldId + " from [0-9.:]+: X=13[0-9] Y=128 userID=" + *handheldId), 5s))
+    EXPECT_TRUE(waitForOutput(
+        *server, std::regex("state id " + *handheldId + " from [0-9.:]+: X=13[0-9] Y=128 userID=" + *handheldId), 5s))
         << server->outSoFar();
     std::ifstream in(console);
     std::stringstream text;

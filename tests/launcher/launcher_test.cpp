@@ -32,9 +32,8 @@ constexpr int kWidth = 256;
 constexpr int kHeight = 384;
 constexpr int kBands = 12;  // one per key bit, A (bit 0) to Y (bit 11)
 // Key bits as the handheld numbers them.
-constexpr uint32_t kA = 1u << 0, kB = 1u << 1, kSelect = 1u << 2, kStart = 1u << 3, kRight = 1u << 4,
-                   kLeft = 1u << 5, kUp = 1u << 6, kDown = 1u << 7, kR = 1u << 8, kL = 1u << 9, kX = 1u << 10,
-                   kY = 1u << 11;
+constexpr uint32_t kA = 1u << 0, kB = 1u << 1, kSelect = 1u << 2, kStart = 1u << 3, kRight = 1u << 4, kLeft = 1u << 5,
+                   kUp = 1u << 6, kDown = 1u << 7, kR = 1u << 8, kL = 1u << 9, kX = 1u << 10, kY = 1u << 11;
 
 #ifdef VX_SANITIZED
 constexpr auto kRunTimeout = 90s;
@@ -93,9 +92,13 @@ long columnKeys(const std::vector<uint8_t>& rgb, int width, int x, int scale = 1
         const int y = (band * 16 + 8) * scale;
         const uint8_t* p = &rgb[(size_t(y) * width + x * scale) * 3];
         switch (classify(p[0], p[1], p[2])) {
-        case Cell::Held: keys |= 1u << band; break;
-        case Cell::Free: break;
-        default: return -1;
+        case Cell::Held:
+            keys |= 1u << band;
+            break;
+        case Cell::Free:
+            break;
+        default:
+            return -1;
         }
     }
     return keys;
@@ -179,14 +182,9 @@ TEST(LauncherHeadless, HelpDescribesTheOptions) {
 TEST(LauncherHeadless, HeldKeysShowInTheirFramesOnlyOnTheScreenshot) {
     TempDir dir;
     const std::string png = dir.file("shot.png");
-    const auto result = runHeadless({"--headless", "--frames", "64", "--screenshot", png,
-                                     "--hold", "start@0-0",
-                                     "--hold", "a@10-20",
-                                     "--hold", "right,up@15-30",
-                                     "--hold", "y,b,down,left@33-33",
-                                     "--hold", "x@40-45",
-                                     "--hold", "l,r@50-51",
-                                     "--hold", "select@63-63"});
+    const auto result = runHeadless({"--headless", "--frames", "64", "--screenshot", png, "--hold", "start@0-0",
+                                     "--hold", "a@10-20", "--hold", "right,up@15-30", "--hold", "y,b,down,left@33-33",
+                                     "--hold", "x@40-45", "--hold", "l,r@50-51", "--hold", "select@63-63"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const Screenshot shot = loadScreenshot(png);
     ASSERT_EQ(shot.width, kWidth);
@@ -330,8 +328,8 @@ TEST_F(LauncherWindow, HeadlessOpensNoWindowEvenWithADisplay) {
     TempDir dir;
     const std::string png = dir.file("shot.png");
     // About a second and a half of play, in which a window would show.
-    auto process = vxtest::Process::start(
-        command({"--headless", "--realtime", "--frames", "90", "--screenshot", png}), windowEnv(*xvfb), &error);
+    auto process = vxtest::Process::start(command({"--headless", "--realtime", "--frames", "90", "--screenshot", png}),
+                                          windowEnv(*xvfb), &error);
     ASSERT_TRUE(process) << error;
     EXPECT_EQ(x->findWindow(process->pid(), "vx-handheld", 1200ms), 0ul);
     const auto result = process->wait(kRunTimeout);
@@ -374,18 +372,21 @@ TEST_F(LauncherWindow, WindowShowsBothScreensTakesKeysAndClosesCleanly) {
     EXPECT_NE(title.find("launcher_keys_arm7"), std::string::npos) << title;
 
     vxtest::Image image;
-    ASSERT_TRUE(x->waitForPicture(window, 10s, [](const vxtest::Image& i) {
-        return columnsWith(i, 0).second >= 8 && bottomHasText(i.rgb, i.width, 2);
-    }, image)) << "the window never showed the programs' screens";
+    ASSERT_TRUE(x->waitForPicture(
+        window, 10s,
+        [](const vxtest::Image& i) { return columnsWith(i, 0).second >= 8 && bottomHasText(i.rgb, i.width, 2); },
+        image))
+        << "the window never showed the programs' screens";
     EXPECT_EQ(columnsWith(image, kA).first, 0) << "A shows held before any key was pressed";
 
     // X on the keyboard is the handheld's A; Q is its X (the co-processor's key).
     ASSERT_TRUE(x->focus(window));
     ASSERT_TRUE(x->holdKey(XK_x, 300ms));
     ASSERT_TRUE(x->holdKey(XK_q, 300ms));
-    EXPECT_TRUE(x->waitForPicture(window, 5s, [](const vxtest::Image& i) {
-        return columnsWith(i, kA).first >= 3 && columnsWith(i, kX).first >= 3;
-    }, image)) << "the held keys never reached the programs";
+    EXPECT_TRUE(x->waitForPicture(
+        window, 5s,
+        [](const vxtest::Image& i) { return columnsWith(i, kA).first >= 3 && columnsWith(i, kX).first >= 3; }, image))
+        << "the held keys never reached the programs";
 
     ASSERT_TRUE(x->closeWindow(window));
     const auto result = process->wait(kRunTimeout);
@@ -399,9 +400,9 @@ TEST_F(LauncherWindow, EscapeQuitsAndFramesEndAWindowedRun) {
     const auto window = x->findWindow(process->pid(), "vx-handheld", 15s, kWidth, kHeight);
     ASSERT_NE(window, 0ul) << process->errSoFar();
     vxtest::Image image;
-    ASSERT_TRUE(x->waitForPicture(window, 10s, [](const vxtest::Image& i) {
-        return bottomHasText(i.rgb, i.width, 1);
-    }, image)) << "the window never showed the programs' screens";
+    ASSERT_TRUE(x->waitForPicture(
+        window, 10s, [](const vxtest::Image& i) { return bottomHasText(i.rgb, i.width, 1); }, image))
+        << "the window never showed the programs' screens";
     ASSERT_TRUE(x->focus(window));
     ASSERT_TRUE(x->holdKey(XK_Escape));
     const auto result = process->wait(kRunTimeout);
@@ -410,8 +411,8 @@ TEST_F(LauncherWindow, EscapeQuitsAndFramesEndAWindowedRun) {
     // A windowed run with --frames ends by itself.
     TempDir dir;
     const std::string png = dir.file("shot.png");
-    const auto timed = vxtest::runProcess(command({"--frames", "120", "--screenshot", png}), kRunTimeout,
-                                          windowEnv(*xvfb));
+    const auto timed =
+        vxtest::runProcess(command({"--frames", "120", "--screenshot", png}), kRunTimeout, windowEnv(*xvfb));
     EXPECT_EQ(timed.exitCode, 0) << timed.err;
     const Screenshot shot = loadScreenshot(png);
     ASSERT_EQ(shot.width, kWidth);
@@ -430,9 +431,9 @@ TEST(LauncherPrograms, DefaultPairIsTheGameElseTheDemo) {
     fs::copy_file(VX_KEYS_ARM7, bin / "demo_arm7");
     const auto consoleOf = [&]() {
         const std::string console = dir.file("console.txt");
-        const auto result = vxtest::runProcess(
-            {(bin / "vx-handheld").string(), "--headless", "--frames", "40", "--console", console}, kRunTimeout,
-            {"DISPLAY"});
+        const auto result =
+            vxtest::runProcess({(bin / "vx-handheld").string(), "--headless", "--frames", "40", "--console", console},
+                               kRunTimeout, {"DISPLAY"});
         EXPECT_EQ(result.exitCode, 0) << result.err;
         return readFile(console);
     };
@@ -462,8 +463,8 @@ TEST(LauncherPrograms, ForwardCarriesTheRegistrationAndNoAccessPointStopsIt) {
     const std::string forward = "80=127.0.0.1:" + std::to_string(peer->port());
     const std::vector<std::string> game{"--arm9", VX_GAME_ARM9, "--arm7", VX_GAME_ARM7};
 
-    std::vector<std::string> argv{vxtest::binaryPath("vx-handheld"), "--headless", "--frames", "600",
-                                  "--forward", forward};
+    std::vector<std::string> argv{
+        vxtest::binaryPath("vx-handheld"), "--headless", "--frames", "600", "--forward", forward};
     argv.insert(argv.end(), game.begin(), game.end());
     auto process = vxtest::Process::start(argv, {"DISPLAY"}, &error);
     ASSERT_TRUE(process) << error;

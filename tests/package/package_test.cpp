@@ -109,15 +109,15 @@ TEST(Package, BuildsUnpacksAndRunsWithNothingFromTheTests) {
     // unpacked server; nothing from the build tree is loaded.
     const std::string address = vxtest::uniqueLoopbackAddress();
     std::string error;
-    auto server = Process::start(
-        {(root / "usr/bin/vx-server").string(), "--bind", address, "--handheld-port", "0"}, {"LD_LIBRARY_PATH"}, &error);
+    auto server = Process::start({(root / "usr/bin/vx-server").string(), "--bind", address, "--handheld-port", "0"},
+                                 {"LD_LIBRARY_PATH"}, &error);
     ASSERT_TRUE(server) << error;
     const auto port = waitForOutput(*server, std::regex("listening handheld [0-9.]+:([0-9]+)"), 10s);
     ASSERT_TRUE(port) << server->outSoFar() << server->errSoFar();
     ASSERT_TRUE(waitForOutput(*server, std::regex("(^|\n)ready\n"), 10s)) << server->outSoFar();
-    auto handheld = Process::start({(root / "usr/bin/vx-handheld").string(), "--headless", "--fast", "--forward",
-                                    "80=" + address + ":" + *port},
-                                   {"LD_LIBRARY_PATH", "DISPLAY"}, &error);
+    auto handheld = Process::start(
+        {(root / "usr/bin/vx-handheld").string(), "--headless", "--fast", "--forward", "80=" + address + ":" + *port},
+        {"LD_LIBRARY_PATH", "DISPLAY"}, &error);
     ASSERT_TRUE(handheld) << error;
     EXPECT_TRUE(waitForOutput(*server, std::regex(R"(register [0-9.:]+ \(handheld\) -> id [0-9]+)"), kPatience))
         << server->outSoFar() << handheld->errSoFar();

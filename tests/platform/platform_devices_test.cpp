@@ -106,7 +106,7 @@ int devicesCo(int, char**) {
     irqInit();
     rtcReset();
     dev.pos = touchReadXY();
-    const u32 commands[8] = {TSC_MEASURE_X, TSC_MEASURE_Y, TSC_MEASURE_Z1, TSC_MEASURE_Z2,
+    const u32 commands[8] = {TSC_MEASURE_X,       TSC_MEASURE_Y,   TSC_MEASURE_Z1,    TSC_MEASURE_Z2,
                              TSC_MEASURE_BATTERY, TSC_MEASURE_AUX, TSC_MEASURE_TEMP1, TSC_MEASURE_TEMP2};
     for (int i = 0; i < 8; ++i) dev.conv[i] = touchRead(commands[i]);
     dev.temperature = touchReadTemperature(&dev.t1, &dev.t2);

@@ -179,7 +179,8 @@ TEST(Screens, FramebufferPixelsReachTheTopScreenThroughBankA) {
         for (int x = 0; x < 256; x += 5) ASSERT_EQ(pixel(rgb, 0, x, y), expand555(pattern(x, y))) << x << "," << y;
     }
     EXPECT_EQ(pixel(rgb, 0, 255, 191), expand555(pattern(255, 191)));
-    EXPECT_EQ(h->machine.peekIo(Cpu::Main, 0x04000240, 4), 0x80848980u) << "A LCD, B main BG at 0x06020000, C sub BG, D LCD";
+    EXPECT_EQ(h->machine.peekIo(Cpu::Main, 0x04000240, 4), 0x80848980u)
+        << "A LCD, B main BG at 0x06020000, C sub BG, D LCD";
 }
 
 TEST(Screens, NoFramebufferWhenBankAIsNotInLcdMode) {
@@ -300,7 +301,8 @@ TEST(Console, GlyphsAreDrawnInPaletteEntry255OnTheBottomScreen) {
         for (int b = a + 1; b < 32; ++b) {
             bool same = true;
             for (int y = 0; y < 8 && same; ++y) {
-                for (int x = 0; x < 8 && same; ++x) same = pixel(rgb, 1, a * 8 + x, 32 + y) == pixel(rgb, 1, b * 8 + x, 32 + y);
+                for (int x = 0; x < 8 && same; ++x)
+                    same = pixel(rgb, 1, a * 8 + x, 32 + y) == pixel(rgb, 1, b * 8 + x, 32 + y);
             }
             EXPECT_FALSE(same) << "columns " << a << " and " << b << " of row 4";
         }

@@ -103,10 +103,10 @@ int edgeMain(int, char**) {
     irqSet(IRQ_FIFO_EMPTY, onEmpty);
     irqEnable(IRQ_FIFO_EMPTY);
     REG_IPC_FIFO_CR = IPC_FIFO_ENABLE | IPC_FIFO_SEND_CLEAR;
-    swiWaitForVBlank();  // frame 1
+    swiWaitForVBlank();                                     // frame 1
     REG_IPC_FIFO_CR = IPC_FIFO_ENABLE | IPC_FIFO_SEND_IRQ;  // already empty: one interrupt
     REG_IPC_FIFO_TX = 0xA;
-    swiWaitForVBlank();  // frame 2
+    swiWaitForVBlank();     // frame 2
     REG_IPC_FIFO_TX = 0xB;  // not empty already: no interrupt at the receiver
     swiWaitForVBlank();
     swiWaitForVBlank();  // frame 4, after the receiver drained at frame 3

@@ -18,7 +18,8 @@ uint64_t associationTime(const Handheld& h, int finalStatus) {
     EXPECT_TRUE(start && end);
     if (!start || !end) {
         for (const vxsim::TraceEntry& e : h.machine.trace()) {
-            if (e.kind == TraceKind::Call || e.kind == TraceKind::Wifi) std::printf("%s\n", vxsim::formatTraceEntry(e).c_str());
+            if (e.kind == TraceKind::Call || e.kind == TraceKind::Wifi)
+                std::printf("%s\n", vxsim::formatTraceEntry(e).c_str());
         }
         return ~0ull;
     }

@@ -81,7 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
         // A word inside main memory but not the block's start.
         BrokenLink{"ValueOffByEight", [] { mainOptions.valueXor = 8; }, "designates no wireless block", "attached"},
         // The block itself, but seen through a mirror of main memory.
-        BrokenLink{"ValueInMirror", [] { mainOptions.valueXor = 0x00400000; }, "designates no wireless block", "attached"},
+        BrokenLink{"ValueInMirror", [] { mainOptions.valueXor = 0x00400000; }, "designates no wireless block",
+                   "attached"},
         BrokenLink{"ValueIsMarker",
                    [] {
                        mainOptions.valueOverride = true;

@@ -11,21 +11,21 @@
 namespace wifitest {
 
 enum class Script {
-    None,          // stop once associated (or not)
-    Exchange,      // datagrams of 0/2/4/8 bytes out, replies into a 4-byte buffer
-    Errors,        // every misuse the socket layer must refuse
-    SendOnly,      // sends `sends` datagrams and records each result
-    WrongHalf,     // calls the co-processor's half from the main processor
+    None,       // stop once associated (or not)
+    Exchange,   // datagrams of 0/2/4/8 bytes out, replies into a 4-byte buffer
+    Errors,     // every misuse the socket layer must refuse
+    SendOnly,   // sends `sends` datagrams and records each result
+    WrongHalf,  // calls the co-processor's half from the main processor
 };
 
 struct MainOptions {
-    bool fifoHandler = true;      // arm9_fifo on IRQ_FIFO_NOT_EMPTY
-    bool syncHandler = true;      // Wifi_SetSyncHandler(arm9_synctoarm7)
-    uint32_t valueXor = 0;        // corrupts the word carried to the co-processor
-    bool valueOverride = false;   // carries `value` instead of Wifi_Init's word
+    bool fifoHandler = true;     // arm9_fifo on IRQ_FIFO_NOT_EMPTY
+    bool syncHandler = true;     // Wifi_SetSyncHandler(arm9_synctoarm7)
+    uint32_t valueXor = 0;       // corrupts the word carried to the co-processor
+    bool valueOverride = false;  // carries `value` instead of Wifi_Init's word
     uint32_t value = 0;
-    bool callsBeforeInit = false; // library calls before Wifi_Init
-    bool connect = true;          // Wifi_AutoConnect once ready
+    bool callsBeforeInit = false;  // library calls before Wifi_Init
+    bool connect = true;           // Wifi_AutoConnect once ready
     Script script = Script::None;
     const char* peerAddress = "127.0.0.1";
     uint16_t peerPort = 0;
@@ -33,19 +33,19 @@ struct MainOptions {
 };
 
 struct CoOptions {
-    bool fifoHandler = true;      // arm7_fifo on IRQ_FIFO_NOT_EMPTY
-    bool syncHandler = true;      // Wifi_SetSyncHandler(arm7_synctoarm9)
-    bool wifiIrq = true;          // Wifi_Interrupt on IRQ_WIFI
-    bool callsBeforeInit = false; // Wifi_Sync/Wifi_Interrupt before Wifi_Init
-    bool wrongHalf = false;       // calls the main processor's half instead
+    bool fifoHandler = true;       // arm7_fifo on IRQ_FIFO_NOT_EMPTY
+    bool syncHandler = true;       // Wifi_SetSyncHandler(arm7_synctoarm9)
+    bool wifiIrq = true;           // Wifi_Interrupt on IRQ_WIFI
+    bool callsBeforeInit = false;  // Wifi_Sync/Wifi_Interrupt before Wifi_Init
+    bool wrongHalf = false;        // calls the main processor's half instead
 };
 
 struct Reception {
     int result = -99;
     uint8_t bytes[4] = {};
     uint16_t family = 0;
-    uint16_t port = 0;         // host order
-    uint32_t address = 0;      // network order, as the program got it
+    uint16_t port = 0;     // host order
+    uint32_t address = 0;  // network order, as the program got it
     int fromLength = -99;
     uint32_t timerTicksBefore = 0;
     uint32_t timerTicksAfter = 0;

@@ -106,16 +106,16 @@ void errors() {
     int fromLength = 16;
     sockaddr_in from;
     int s = socket(AF_INET, SOCK_DGRAM, 0);
-    e.push_back(sendto(7, data, 4, 0, (sockaddr*)&to, sizeof to));       // never opened
+    e.push_back(sendto(7, data, 4, 0, (sockaddr*)&to, sizeof to));  // never opened
     e.push_back(sendto(-1, data, 4, 0, (sockaddr*)&to, sizeof to));
     e.push_back(sendto(1000, data, 4, 0, (sockaddr*)&to, sizeof to));
     e.push_back(recvfrom(7, buffer, 4, 0, (sockaddr*)&from, &fromLength));
     e.push_back(closesocket(7));
     e.push_back(socket(AF_INET, SOCK_STREAM, 0));
     e.push_back(socket(3, SOCK_DGRAM, 0));
-    e.push_back(sendto(s, data, 4, 0, nullptr, 16));                      // no destination
+    e.push_back(sendto(s, data, 4, 0, nullptr, 16));  // no destination
     e.push_back(closesocket(s));
-    e.push_back(sendto(s, data, 4, 0, (sockaddr*)&to, sizeof to));       // closed
+    e.push_back(sendto(s, data, 4, 0, (sockaddr*)&to, sizeof to));  // closed
     e.push_back(recvfrom(s, buffer, 4, 0, (sockaddr*)&from, &fromLength));
     e.push_back(closesocket(s));
 }
@@ -207,11 +207,18 @@ int mainProgram(int argc, char** argv) {
         }
         r.settled = true;
         switch (o.script) {
-        case Script::Exchange: exchange(); break;
-        case Script::Errors: errors(); break;
-        case Script::SendOnly: sendOnly(); break;
+        case Script::Exchange:
+            exchange();
+            break;
+        case Script::Errors:
+            errors();
+            break;
+        case Script::SendOnly:
+            sendOnly();
+            break;
         case Script::None:
-        case Script::WrongHalf: break;
+        case Script::WrongHalf:
+            break;
         }
     }
     r.done = true;

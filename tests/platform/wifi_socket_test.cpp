@@ -113,7 +113,8 @@ TEST(WifiSockets, ForwardedPortCarriesTrafficAndRepliesAppearFromIt) {
     ASSERT_TRUE(runUntilDone(h, kPatience));
     expectPeerGotTheSends(*peer);
     expectTruncatingExchange(9780, loopback(1));
-    EXPECT_TRUE(h.find(TraceKind::NetSend, "127.0.0.9:9780 8 bytes (to 127.0.0.1:" + std::to_string(peer->port()) + ")"));
+    EXPECT_TRUE(
+        h.find(TraceKind::NetSend, "127.0.0.9:9780 8 bytes (to 127.0.0.1:" + std::to_string(peer->port()) + ")"));
 }
 
 TEST(WifiSockets, RefusesBadHandlesBadArgumentsAndSendsBeforeAssociation) {
@@ -225,7 +226,8 @@ TEST(WifiSockets, WaitingForTheNetworkDoesNotOutrunTheWallClock) {
     mainOptions.script = Script::Exchange;
     mainOptions.peerPort = peer->port();
     auto h = wirelessHandheld();
-    ASSERT_TRUE(h.machine.runUntil([&] { return h.find(TraceKind::Call, "recvfrom(0, 4) waiting").has_value(); }, kPatience));
+    ASSERT_TRUE(
+        h.machine.runUntil([&] { return h.find(TraceKind::Call, "recvfrom(0, 4) waiting").has_value(); }, kPatience));
     uint64_t framesBefore = h.machine.frameCount();
     auto t0 = std::chrono::steady_clock::now();
     h.machine.runFrames(6);

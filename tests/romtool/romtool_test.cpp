@@ -32,7 +32,10 @@ void put(std::vector<uint8_t>& b, size_t at, uint32_t v, int width) {
 // A minimal ELF32 executable: header, program headers, segment bytes.
 std::vector<uint8_t> elf(uint16_t machine, uint32_t entry, const std::vector<Segment>& segments) {
     std::vector<uint8_t> f(52 + 32 * segments.size(), 0);
-    std::memcpy(f.data(), "\x7F" "ELF\x01\x01\x01", 7);
+    std::memcpy(f.data(),
+                "\x7F"
+                "ELF\x01\x01\x01",
+                7);
     put(f, 16, 2, 2);  // executable
     put(f, 18, machine, 2);
     put(f, 20, 1, 4);
@@ -78,8 +81,8 @@ protected:
 
     std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
         const fs::path path = dir / name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                      static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path.string();
     }
     std::vector<uint8_t> read(const std::string& path) {
@@ -87,9 +90,9 @@ protected:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
     vxtest::ProcessResult romtool(const std::string& arm9, const std::string& arm7, const std::string& output) {
-        return runProcess({binaryPath("vx-romtool"), "--arm9", arm9, "--arm7", arm7, "--output", output, "--title",
-                           "vxTanks"},
-                          std::chrono::seconds(20));
+        return runProcess(
+            {binaryPath("vx-romtool"), "--arm9", arm9, "--arm7", arm7, "--output", output, "--title", "vxTanks"},
+            std::chrono::seconds(20));
     }
     std::string goodArm9() { return write("arm9.elf", elf(kArm, 0x02000000, {{0x02000000, pattern(1000, 1)}})); }
     std::string goodArm7() { return write("arm7.elf", elf(kArm, 0x03800010, {{0x03800000, pattern(300, 9)}})); }
@@ -115,10 +118,9 @@ TEST(RomCrc, MatchesTheStandardCheckValue) {
 
 TEST_F(RomTool, HeaderPlacesBothProgramsWhereTheLoaderLooks) {
     // The main program in two segments with a gap, plus memory that is only cleared.
-    const std::string arm9 = write("arm9.elf", elf(kArm, 0x02000040,
-                                                   {{0x02000000, pattern(0x100, 1)},
-                                                    {0x02000200, pattern(0x21, 5)},
-                                                    {0x02000300, {}, 0x1000}}));
+    const std::string arm9 = write(
+        "arm9.elf", elf(kArm, 0x02000040,
+                        {{0x02000000, pattern(0x100, 1)}, {0x02000200, pattern(0x21, 5)}, {0x02000300, {}, 0x1000}}));
     const std::string output = (dir / "game.nds").string();
     const auto r = romtool(arm9, goodArm7(), output);
     ASSERT_EQ(r.exitCode, 0) << r.err;

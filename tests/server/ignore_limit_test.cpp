@@ -41,5 +41,6 @@ TEST(IgnoreLineLimit, NothingHeldBackIsLostWhenATakeIsSkippedOrTheEndComesEarly)
     EXPECT_FALSE(limit.admit(IgnoreReason::WrongSize, t0 + 1300ms));
     EXPECT_EQ(limit.takeHeldBack(t0 + 1400ms), "");
     // At shutdown the rest is told before its second is over.
-    EXPECT_EQ(limit.takeHeldBack(t0 + 1400ms, /*evenIfNotOver=*/true), "ignored 3 more (wrong size: 1, wrong payload: 2)");
+    EXPECT_EQ(limit.takeHeldBack(t0 + 1400ms, /*evenIfNotOver=*/true),
+              "ignored 3 more (wrong size: 1, wrong payload: 2)");
 }

@@ -27,10 +27,10 @@ using vxtest::UdpPeer;
 namespace {
 
 constexpr int kMaxPlayers = 16;
-constexpr int kSources = 96;       // on 127.0.0.1, each its own port
-constexpr int kTwins = 16;         // on 127.0.0.3, on the ports of the first sources
-constexpr int kPerCall = 16;       // datagrams per sendmmsg, all from one source
-constexpr int kPerWindow = 256;    // datagrams between two answered registrations
+constexpr int kSources = 96;        // on 127.0.0.1, each its own port
+constexpr int kTwins = 16;          // on 127.0.0.3, on the ports of the first sources
+constexpr int kPerCall = 16;        // datagrams per sendmmsg, all from one source
+constexpr int kPerWindow = 256;     // datagrams between two answered registrations
 constexpr auto kFloodLimit = 120s;  // a bound, not an expectation: a normal run takes seconds
 
 uint64_t datagramsToSend() {
@@ -164,8 +164,11 @@ private:
 
     Shot pick() {
         static const std::vector<std::pair<std::string, int>> nearMisses = {
-            {"ADDM", 0},     {std::string("ADDME\0", 6), 1}, {"ADDMEADDME", 0}, {"addme", 1}, {"ADDMF", 0},
-            {" ADDME", 1},   {"ADDME", 2},                   {"", 2},           {"ADDME\n", 0},
+            {"ADDM", 0},       {std::string("ADDME\0", 6), 1},
+            {"ADDMEADDME", 0}, {"addme", 1},
+            {"ADDMF", 0},      {" ADDME", 1},
+            {"ADDME", 2},      {"", 2},
+            {"ADDME\n", 0},
         };
         const int port = static_cast<int>(random_() % 3);
         const unsigned kind = random_() % 1000;
@@ -288,7 +291,8 @@ TEST(ServerFuzz, FloodOfMixedDatagramsIsSurvivedAndAccountedFor) {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(ended - started).count();
     EXPECT_LE(ignored.single + ignored.moreLines, 6u * static_cast<uint64_t>(seconds + 1));
 
-    std::printf("fuzz: sent: %" PRIu64 " datagrams (%" PRIu64 " more as %" PRIu64 " answered registrations"
+    std::printf("fuzz: sent: %" PRIu64 " datagrams (%" PRIu64 " more as %" PRIu64
+                " answered registrations"
                 " between windows; %" PRIu64 " sends failed)\n",
                 sent, probes, probeAnswers, flood.failedSends());
     std::printf("fuzz: received: %" PRIu64 " datagrams\n", summary->datagrams);

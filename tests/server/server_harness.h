@@ -67,11 +67,11 @@ std::optional<Summary> findSummary(const std::string& out);
 // The "ignored" lines of a log: those written one per datagram, and the
 // "ignored N more (REASON: count, ...)" lines with what they add up to.
 struct IgnoredLines {
-    uint64_t single = 0;                     // "ignored: REASON: ..." lines
-    uint64_t moreLines = 0;                  // "ignored N more (...)" lines
-    uint64_t moreTotal = 0;                  // the Ns added up
+    uint64_t single = 0;                       // "ignored: REASON: ..." lines
+    uint64_t moreLines = 0;                    // "ignored N more (...)" lines
+    uint64_t moreTotal = 0;                    // the Ns added up
     std::map<std::string, uint64_t> byReason;  // single lines and counts in the more-lines
-    std::vector<std::string> inconsistent;   // more-lines whose parts do not add up to N, or unreadable
+    std::vector<std::string> inconsistent;     // more-lines whose parts do not add up to N, or unreadable
 };
 IgnoredLines tallyIgnored(const std::string& out);
 

@@ -106,8 +106,8 @@ TEST(ServerRegistration, DefaultPortsServeBothClientsAndStates) {
     EXPECT_EQ(ackD->data, le32(1));
     EXPECT_EQ(ackH->data, le32(2));
     server.send(*handheld, "state", stateRecord(128, 128, 2));
-    EXPECT_TRUE(server.waitFor("state id 2 from 127.0.0.1:" + std::to_string(handheld->port()) +
-                               ": X=128 Y=128 userID=2\n"))
+    EXPECT_TRUE(
+        server.waitFor("state id 2 from 127.0.0.1:" + std::to_string(handheld->port()) + ": X=128 Y=128 userID=2\n"))
         << server.out();
 }
 
@@ -124,9 +124,8 @@ TEST(ServerStates, PrintedOnFirstRecordAndOnEveryChangeOnly) {
     // The userID in the record is printed as sent, even when it is not the
     // player's id (a handheld whose ACK got lost sends 0).
     const std::vector<std::vector<uint8_t>> recordsA = {
-        stateRecord(0, 0, 1),  stateRecord(0, 0, 1),  stateRecord(2, 0, 1),
-        stateRecord(2, 0, 1),  stateRecord(2, -2, 1), stateRecord(2, -2, 0),
-        stateRecord(2, -2, 0),
+        stateRecord(0, 0, 1),  stateRecord(0, 0, 1),  stateRecord(2, 0, 1),  stateRecord(2, 0, 1),
+        stateRecord(2, -2, 1), stateRecord(2, -2, 0), stateRecord(2, -2, 0),
     };
     for (const auto& r : recordsA) server.send(*a, "state", r);
     server.send(*b, "state", stateRecord(0, 0, 1));  // same values as A's first, other player
@@ -144,8 +143,7 @@ TEST(ServerStates, PrintedOnFirstRecordAndOnEveryChangeOnly) {
         if (line.rfind(fromA, 0) == 0) onlyA += line + "\n";
     EXPECT_EQ(onlyA, expectA);
     EXPECT_EQ(countLines(result.out, fromB), 1) << result.out;
-    EXPECT_NE(result.out.find("summary: 2 registrations, 2 players, 9 state records, 0 ignored"),
-              std::string::npos)
+    EXPECT_NE(result.out.find("summary: 2 registrations, 2 players, 9 state records, 0 ignored"), std::string::npos)
         << result.out;
 }
 
@@ -187,16 +185,15 @@ TEST(ServerMalformed, IgnoredCountedByReasonAndServerKeepsServing) {
                                " on desktop port (expected \"ADDME\")\n"))
         << server.out();
     server.send(*peer, "handheld", {'A', 'D', 'D', 'M', 'F'});
-    ASSERT_TRUE(server.waitFor("ignored: wrong payload: 5 bytes from " + peerAt +
-                               " on handheld port, not \"ADDME\"\n"))
+    ASSERT_TRUE(server.waitFor("ignored: wrong payload: 5 bytes from " + peerAt + " on handheld port, not \"ADDME\"\n"))
         << server.out();
     server.send(*peer, "state", std::vector<uint8_t>(13, 7));
-    ASSERT_TRUE(server.waitFor("ignored: wrong size: 13-byte datagram from " + peerAt +
-                               " on state port (expected 12)\n"))
+    ASSERT_TRUE(
+        server.waitFor("ignored: wrong size: 13-byte datagram from " + peerAt + " on state port (expected 12)\n"))
         << server.out();
     server.send(*stranger, "state", stateRecord(1, 1, 1));
-    ASSERT_TRUE(server.waitFor("ignored: unknown player: state record from 127.0.0.1:" +
-                               std::to_string(stranger->port()) + "\n"))
+    ASSERT_TRUE(server.waitFor(
+        "ignored: unknown player: state record from 127.0.0.1:" + std::to_string(stranger->port()) + "\n"))
         << server.out();
 
     const std::vector<std::vector<uint8_t>> badRegistrations = {
@@ -224,8 +221,9 @@ TEST(ServerMalformed, IgnoredCountedByReasonAndServerKeepsServing) {
     auto ignored = tallyIgnored(result.out);
     EXPECT_TRUE(ignored.inconsistent.empty()) << result.out;
     EXPECT_EQ(ignored.single + ignored.moreTotal, 23u) << result.out;
-    EXPECT_EQ(ignored.byReason, (std::map<std::string, uint64_t>{
-                                    {"wrong size", 2 + 2 * 5 + 5}, {"wrong payload", 1 + 2 * 2}, {"unknown player", 1}}))
+    EXPECT_EQ(ignored.byReason,
+              (std::map<std::string, uint64_t>{
+                  {"wrong size", 2 + 2 * 5 + 5}, {"wrong payload", 1 + 2 * 2}, {"unknown player", 1}}))
         << result.out;
     EXPECT_NE(result.out.find("summary: 1 registrations, 1 players, 1 state records, 23 ignored, 25 datagrams, "),
               std::string::npos)
@@ -304,10 +302,10 @@ TEST(ServerPorts, PortInUseIsNamedAndTheOthersAreServed) {
 TEST(ServerPorts, NoPortBoundExitsOne) {
     auto a = clientPeer(), b = clientPeer(), c = clientPeer();
     ASSERT_TRUE(a && b && c);
-    auto result = vxtest::runProcess({vxtest::binaryPath("vx-server"), "--desktop-port", std::to_string(a->port()),
-                                      "--handheld-port", std::to_string(b->port()), "--state-port",
-                                      std::to_string(c->port())},
-                                     5s);
+    auto result =
+        vxtest::runProcess({vxtest::binaryPath("vx-server"), "--desktop-port", std::to_string(a->port()),
+                            "--handheld-port", std::to_string(b->port()), "--state-port", std::to_string(c->port())},
+                           5s);
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 1);
     for (const char* role : {"desktop", "handheld", "state"})
@@ -344,7 +342,8 @@ INSTANTIATE_TEST_SUITE_P(Signals, ServerStopSignal, ::testing::Values(SIGINT, SI
 
 TEST(ServerStopSignalInherited, SigintStopsItEvenWhenStartedWithSigintIgnored) {
     // A non-interactive shell starts background jobs that way (play script: `vx-server &`).
-    struct sigaction ignore {}, previous {};
+    struct sigaction ignore {
+    }, previous{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGINT, &ignore, &previous);
     RunningServer server({});

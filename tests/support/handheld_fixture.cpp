@@ -35,8 +35,8 @@ int findFrom(const std::vector<TraceEntry>& entries, size_t from, TraceKind kind
     return -1;
 }
 
-Handheld::Handheld(const vxsim::MachineConfig& config, const vxsim::ProgramImage& main,
-                   const vxsim::ProgramImage& co, bool powerOn)
+Handheld::Handheld(const vxsim::MachineConfig& config, const vxsim::ProgramImage& main, const vxsim::ProgramImage& co,
+                   bool powerOn)
     : machine(withTraceFile(config)) {
     if (main.entry) machine.load(Cpu::Main, main);
     if (co.entry) machine.load(Cpu::Co, co);

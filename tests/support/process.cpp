@@ -26,10 +26,8 @@ std::vector<std::string> buildEnvironment(const std::vector<std::string>& extra)
     }
     for (const auto& entry : extra) {
         auto eq = entry.find('=');
-        if (eq == std::string::npos)
-            env.erase(entry);
-        else
-            env[entry.substr(0, eq)] = entry.substr(eq + 1);
+        if (eq == std::string::npos) env.erase(entry);
+        else env[entry.substr(0, eq)] = entry.substr(eq + 1);
     }
     std::vector<std::string> out;
     for (const auto& [k, v] : env) out.push_back(k + "=" + v);
@@ -41,10 +39,9 @@ void closeFd(int& fd) {
     fd = -1;
 }
 
-} // namespace
+}  // namespace
 
-std::unique_ptr<Process> Process::start(const std::vector<std::string>& argv,
-                                        const std::vector<std::string>& extraEnv,
+std::unique_ptr<Process> Process::start(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
                                         std::string* error) {
     auto fail = [&](const std::string& why) -> std::unique_ptr<Process> {
         if (error) *error = why;
@@ -65,7 +62,8 @@ std::unique_ptr<Process> Process::start(const std::vector<std::string>& argv,
     int outPipe[2], errPipe[2], execPipe[2], wakePipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0) return fail(std::strerror(errno));
     if (pipe2(errPipe, O_CLOEXEC) != 0) {
-        ::close(outPipe[0]); ::close(outPipe[1]);
+        ::close(outPipe[0]);
+        ::close(outPipe[1]);
         return fail(std::strerror(errno));
     }
     if (pipe2(execPipe, O_CLOEXEC) != 0 || pipe2(wakePipe, O_CLOEXEC) != 0) {
@@ -77,8 +75,8 @@ std::unique_ptr<Process> Process::start(const std::vector<std::string>& argv,
     pid_t pid = fork();
     if (pid < 0) {
         int e = errno;
-        for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], execPipe[0], execPipe[1],
-                       wakePipe[0], wakePipe[1], devNull})
+        for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], execPipe[0], execPipe[1], wakePipe[0],
+                       wakePipe[1], devNull})
             if (fd >= 0) ::close(fd);
         return fail(std::strerror(e));
     }
@@ -125,9 +123,8 @@ void Process::readLoop() {
     char buf[4096];
     bool outOpen = true, errOpen = true;
     while (outOpen || errOpen) {
-        pollfd fds[3] = {{outOpen ? outFd_ : -1, POLLIN, 0},
-                         {errOpen ? errFd_ : -1, POLLIN, 0},
-                         {wakeRead_, POLLIN, 0}};
+        pollfd fds[3] = {
+            {outOpen ? outFd_ : -1, POLLIN, 0}, {errOpen ? errFd_ : -1, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
         int r = poll(fds, 3, -1);
         if (r < 0) {
             if (errno == EINTR) continue;
@@ -179,7 +176,7 @@ bool Process::reap(bool block) {
         status_ = status;
         return true;
     }
-    if (r < 0) { // not our child any more; nothing left to wait for
+    if (r < 0) {  // not our child any more; nothing left to wait for
         reaped_ = true;
         status_ = 0;
         return true;
@@ -296,4 +293,4 @@ std::vector<std::string> injectionEnv(const std::vector<std::string>& settings, 
     return env;
 }
 
-} // namespace vxtest
+}  // namespace vxtest

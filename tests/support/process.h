@@ -17,9 +17,9 @@
 namespace vxtest {
 
 struct ProcessResult {
-    int exitCode = -1;     // exit status, or -1 when the process died by a signal
-    int signal = 0;        // the signal that ended it, 0 if it exited
-    bool timedOut = false; // wait() gave up and killed it
+    int exitCode = -1;      // exit status, or -1 when the process died by a signal
+    int signal = 0;         // the signal that ended it, 0 if it exited
+    bool timedOut = false;  // wait() gave up and killed it
     std::string out, err;
 };
 
@@ -28,8 +28,7 @@ public:
     // argv[0] is looked up in PATH when it has no slash. extraEnv entries
     // "NAME=value" override the inherited environment; a bare "NAME" removes it.
     static std::unique_ptr<Process> start(const std::vector<std::string>& argv,
-                                          const std::vector<std::string>& extraEnv = {},
-                                          std::string* error = nullptr);
+                                          const std::vector<std::string>& extraEnv = {}, std::string* error = nullptr);
     pid_t pid() const { return pid_; }
     bool running();
     // Waits for the end of the process; kills it (SIGKILL) when the time runs out.
@@ -80,4 +79,4 @@ std::vector<std::string> sanitizerEnv(bool graphics);
 // binary (and keep a sanitized binary's runtime content with the preload).
 std::vector<std::string> injectionEnv(const std::vector<std::string>& settings = {}, bool graphics = true);
 
-} // namespace vxtest
+}  // namespace vxtest

@@ -38,8 +38,8 @@ TEST(Process, KillsOnTimeoutAndReportsSignals) {
 
 TEST(Process, EnvironmentOverridesAndRemovals) {
     setenv("VX_SUPPORT_PROBE", "inherited", 1);
-    auto r = runProcess({"sh", "-c", "echo \"$VX_SUPPORT_PROBE|${VX_OTHER-unset}\""}, 5s,
-                        {"VX_SUPPORT_PROBE=override"});
+    auto r =
+        runProcess({"sh", "-c", "echo \"$VX_SUPPORT_PROBE|${VX_OTHER-unset}\""}, 5s, {"VX_SUPPORT_PROBE=override"});
     EXPECT_EQ(r.out, "override|unset\n");
     r = runProcess({"sh", "-c", "echo \"${VX_SUPPORT_PROBE-unset}\""}, 5s, {"VX_SUPPORT_PROBE"});
     EXPECT_EQ(r.out, "unset\n");

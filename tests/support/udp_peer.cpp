@@ -59,8 +59,7 @@ std::unique_ptr<UdpPeer> UdpPeer::bind(const std::string& address, uint16_t port
 std::optional<Datagram> UdpPeer::receive(std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                          std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() < 0) left = std::chrono::milliseconds(0);
         pollfd pfd{fd_, POLLIN, 0};
         int r = poll(&pfd, 1, static_cast<int>(left.count()));
@@ -69,8 +68,8 @@ std::optional<Datagram> UdpPeer::receive(std::chrono::milliseconds timeout) {
         Datagram d;
         d.data.resize(65536);
         socklen_t len = sizeof d.from;
-        ssize_t n = recvfrom(fd_, d.data.data(), d.data.size(), MSG_DONTWAIT,
-                             reinterpret_cast<sockaddr*>(&d.from), &len);
+        ssize_t n =
+            recvfrom(fd_, d.data.data(), d.data.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&d.from), &len);
         d.at = std::chrono::steady_clock::now();
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
@@ -92,4 +91,4 @@ UdpPeer::~UdpPeer() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-} // namespace vxtest
+}  // namespace vxtest

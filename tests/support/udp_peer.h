@@ -16,7 +16,7 @@ namespace vxtest {
 struct Datagram {
     std::vector<uint8_t> data;
     sockaddr_in from{};
-    std::chrono::steady_clock::time_point at; // when it was taken off the socket
+    std::chrono::steady_clock::time_point at;  // when it was taken off the socket
 };
 
 class UdpPeer {
@@ -51,4 +51,4 @@ std::string uniqueLoopbackAddress();
 // Dotted text of an address, "a.b.c.d".
 std::string dotted(const sockaddr_in& address);
 
-} // namespace vxtest
+}  // namespace vxtest

@@ -56,7 +56,7 @@ uint8_t channel(unsigned long pixel, unsigned long mask) {
     return static_cast<uint8_t>(max == 255 ? v : (v * 255 + max / 2) / max);
 }
 
-} // namespace
+}  // namespace
 
 std::array<uint8_t, 3> Image::pixel(int x, int y) const {
     if (x < 0 || y < 0 || x >= width || y >= height) return {0, 0, 0};
@@ -74,8 +74,7 @@ std::unique_ptr<Xvfb> Xvfb::start(std::chrono::milliseconds timeout, std::string
     // resetting (and refusing connections) when its last client leaves.
     std::string why;
     auto server = Process::start(
-        {"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"}, {},
-        &why);
+        {"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"}, {}, &why);
     if (!server) return fail("cannot start Xvfb: " + why);
     auto deadline = Clock::now() + timeout;
     std::string number;
@@ -159,8 +158,8 @@ XWindowId XClient::findWindow(pid_t pid, const std::string& name, std::chrono::m
         unsigned long count, after;
         unsigned char* data = nullptr;
         if (pid > 0 &&
-            XGetWindowProperty(dpy_, w, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after,
-                               &data) == Success &&
+            XGetWindowProperty(dpy_, w, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data) ==
+                Success &&
             data) {
             if (format == 32 && count == 1) found = static_cast<pid_t>(*reinterpret_cast<unsigned long*>(data)) == pid;
             XFree(data);
@@ -270,9 +269,7 @@ bool XClient::closeWindow(XWindowId w) {
 }
 
 bool XClient::resize(XWindowId w, int width, int height) {
-    return checked(dpy_, [&] {
-        XResizeWindow(dpy_, w, static_cast<unsigned>(width), static_cast<unsigned>(height));
-    });
+    return checked(dpy_, [&] { XResizeWindow(dpy_, w, static_cast<unsigned>(width), static_cast<unsigned>(height)); });
 }
 
 bool XClient::screenshot(XWindowId w, Image& image, std::string* error) {
@@ -283,8 +280,7 @@ bool XClient::screenshot(XWindowId w, Image& image, std::string* error) {
     }
     XImage* img = nullptr;
     bool ok = checked(dpy_, [&] {
-        img = XGetImage(dpy_, w, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height), AllPlanes,
-                        ZPixmap);
+        img = XGetImage(dpy_, w, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height), AllPlanes, ZPixmap);
     });
     if (!ok || !img) {
         if (img) XDestroyImage(img);
@@ -306,4 +302,4 @@ bool XClient::screenshot(XWindowId w, Image& image, std::string* error) {
     return true;
 }
 
-} // namespace vxtest
+}  // namespace vxtest

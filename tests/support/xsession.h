@@ -18,12 +18,12 @@ struct _XDisplay;
 
 namespace vxtest {
 
-using XWindowId = unsigned long; // an X Window
-using KeySymbol = unsigned long; // an X KeySym, e.g. XK_Up from <X11/keysym.h>
+using XWindowId = unsigned long;  // an X Window
+using KeySymbol = unsigned long;  // an X KeySym, e.g. XK_Up from <X11/keysym.h>
 
 struct Image {
     int width = 0, height = 0;
-    std::vector<uint8_t> rgb; // RGB888, rows top to bottom
+    std::vector<uint8_t> rgb;  // RGB888, rows top to bottom
     // (0, 0) is the top-left pixel; out of range gives {0, 0, 0}.
     std::array<uint8_t, 3> pixel(int x, int y) const;
 };
@@ -37,7 +37,7 @@ public:
     // waits, within timeout, until it accepts connections.
     static std::unique_ptr<Xvfb> start(std::chrono::milliseconds timeout = std::chrono::seconds(15),
                                        std::string* error = nullptr);
-    const std::string& display() const { return display_; } // ":N"
+    const std::string& display() const { return display_; }  // ":N"
     pid_t pid() const { return server_ ? server_->pid() : -1; }
     void stop();
     ~Xvfb();
@@ -68,8 +68,8 @@ public:
     // window, then discards every event already queued before it returns
     // from opening it, so a key sent to a window that merely shows as mapped
     // can vanish.
-    bool waitForPicture(XWindowId w, std::chrono::milliseconds timeout,
-                        const std::function<bool(const Image&)>& accept, Image& image);
+    bool waitForPicture(XWindowId w, std::chrono::milliseconds timeout, const std::function<bool(const Image&)>& accept,
+                        Image& image);
     // Gives the window the keyboard focus and puts the pointer in it.
     bool focus(XWindowId w);
     bool keyDown(KeySymbol sym);
@@ -91,4 +91,4 @@ private:
     _XDisplay* dpy_ = nullptr;
 };
 
-} // namespace vxtest
+}  // namespace vxtest

@@ -120,8 +120,8 @@ std::optional<std::vector<VxRow>> readVx(const std::string& file, const std::vec
                                          std::string& error) {
     auto argv = tsharkCommand(file, preferences);
     for (const char* option : {"-T", "fields", "-E", "separator=/t", "-E", "occurrence=f"}) argv.push_back(option);
-    const std::vector<std::string> fields{"ip.src", "udp.srcport", "ip.dst", "udp.dstport", "vx.kind",
-                                          "vx.userid", "vx.x", "vx.y", "vx.length", "_ws.expert.message"};
+    const std::vector<std::string> fields{"ip.src",    "udp.srcport", "ip.dst", "udp.dstport", "vx.kind",
+                                          "vx.userid", "vx.x",        "vx.y",   "vx.length",   "_ws.expert.message"};
     for (const auto& field : fields) {
         argv.push_back("-e");
         argv.push_back(field);
@@ -163,7 +163,9 @@ std::optional<std::vector<VxRow>> readVx(const std::string& file, const std::vec
 std::string summaryListing(const std::string& file) {
     // The default columns, with the ports that tell the clients apart.
     const auto result = vxtest::runProcess(
-        tsharkCommand(file, {R"(gui.column.format:"No.","%m","Source","%us","Port","%uS","Destination","%ud","Port","%uD","Info","%i")"}),
+        tsharkCommand(
+            file,
+            {R"(gui.column.format:"No.","%m","Source","%us","Port","%uS","Destination","%ud","Port","%uD","Info","%i")"}),
         kTsharkTimeout);
     return result.out + result.err;
 }

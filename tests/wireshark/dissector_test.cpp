@@ -45,19 +45,19 @@ struct TempDir {
 };
 
 // Skips the case where this process may not capture on lo or serve port 80.
-#define SKIP_UNLESS_ROOT()                                                  \
-    if (geteuid() != 0) {                                                   \
-        GTEST_SKIP() << "capturing on lo and serving port 80 need root";    \
+#define SKIP_UNLESS_ROOT()                                                                                             \
+    if (geteuid() != 0) {                                                                                              \
+        GTEST_SKIP() << "capturing on lo and serving port 80 need root";                                               \
     }
 
 // Starts the capture, or skips the case when even root may not capture here.
-#define START_CAPTURE(capture, address)                                                       \
-    std::string capture##Error;                                                               \
-    bool capture##Denied = false;                                                             \
-    auto capture = vxshark::Capture::start(address, capture##Error, capture##Denied);         \
-    if (!capture && capture##Denied) {                                                        \
-        GTEST_SKIP() << "cannot capture on lo: " << capture##Error;                           \
-    }                                                                                         \
+#define START_CAPTURE(capture, address)                                                                                \
+    std::string capture##Error;                                                                                        \
+    bool capture##Denied = false;                                                                                      \
+    auto capture = vxshark::Capture::start(address, capture##Error, capture##Denied);                                  \
+    if (!capture && capture##Denied) {                                                                                 \
+        GTEST_SKIP() << "cannot capture on lo: " << capture##Error;                                                    \
+    }                                                                                                                  \
     ASSERT_TRUE(capture) << capture##Error
 
 std::string describe(const std::vector<VxRow>& rows) {
@@ -75,7 +75,7 @@ std::string describe(const std::vector<VxRow>& rows) {
 
 // What the server logged and counted, by client address.
 struct ServerLog {
-    std::map<std::string, std::vector<int32_t>> idsByClient;  // one per registration, in order
+    std::map<std::string, std::vector<int32_t>> idsByClient;         // one per registration, in order
     std::map<std::string, std::vector<std::string>> statesByClient;  // "X=.. Y=.. userID=.." as logged
     unsigned registrations = 0, states = 0, ignored = 0;
 };
@@ -84,7 +84,8 @@ ServerLog parseServerLog(const std::string& out) {
     ServerLog log;
     const std::regex registration(R"(register ([0-9.]+:[0-9]+) \((desktop|handheld)\) -> id (-?[0-9]+))");
     const std::regex state(R"(state id -?[0-9]+ from ([0-9.]+:[0-9]+): (X=-?[0-9]+ Y=-?[0-9]+ userID=-?[0-9]+))");
-    const std::regex summary(R"(summary: ([0-9]+) registrations, [0-9]+ players, ([0-9]+) state records, ([0-9]+) ignored)");
+    const std::regex summary(
+        R"(summary: ([0-9]+) registrations, [0-9]+ players, ([0-9]+) state records, ([0-9]+) ignored)");
     std::istringstream lines(out);
     std::string line;
     std::smatch m;
@@ -111,7 +112,8 @@ ServerLog foldCapture(const std::vector<VxRow>& rows) {
             log.idsByClient[r.destination].push_back(r.userID.value_or(-1));
         } else if (r.kind == "state") {
             ++log.states;
-            const std::string text = "X=" + std::to_string(r.x.value_or(-1)) + " Y=" + std::to_string(r.y.value_or(-1)) +
+            const std::string text = "X=" + std::to_string(r.x.value_or(-1)) +
+                                     " Y=" + std::to_string(r.y.value_or(-1)) +
                                      " userID=" + std::to_string(r.userID.value_or(-1));
             auto& states = log.statesByClient[r.source];
             if (states.empty() || states.back() != text) states.push_back(text);
@@ -130,7 +132,8 @@ TEST(Dissector, RealSessionListsWhatTheServerLogged) {
     // The default ports, as the clients use them: 9779 for the desktop's
     // registration, 80 for the handheld's, 9780 for state records.
     std::string error;
-    auto server = Process::start({vxtest::binaryPath("vx-server"), "--bind", address}, vxtest::sanitizerEnv(false), &error);
+    auto server =
+        Process::start({vxtest::binaryPath("vx-server"), "--bind", address}, vxtest::sanitizerEnv(false), &error);
     ASSERT_TRUE(server) << error;
     ASSERT_TRUE(waitForOutput(*server, std::regex("(^|\n)ready\n"), 10s)) << server->outSoFar() << server->errSoFar();
 
@@ -144,17 +147,18 @@ TEST(Dissector, RealSessionListsWhatTheServerLogged) {
     ASSERT_TRUE(desktop) << error;
 
     // The handheld steps right, then down.
-    auto handheld = Process::start({vxtest::binaryPath("vx-handheld"), "--headless", "--fast", "--frames", "400",
-                                    "--forward", "80=" + address + ":80", "--hold", "right@300-314", "--hold",
-                                    "down@330-344"},
-                                   vxtest::sanitizerEnv(false), &error);
+    auto handheld =
+        Process::start({vxtest::binaryPath("vx-handheld"), "--headless", "--fast", "--frames", "400", "--forward",
+                        "80=" + address + ":80", "--hold", "right@300-314", "--hold", "down@330-344"},
+                       vxtest::sanitizerEnv(false), &error);
     ASSERT_TRUE(handheld) << error;
 
     auto window = xc->findWindow(desktop->pid(), "vxPCClient", kPatience, 512, 512);
     ASSERT_NE(window, 0u) << desktop->outSoFar() << desktop->errSoFar();
     vxtest::Image drawn;
-    ASSERT_TRUE(xc->waitForPicture(window, kPatience, [](const vxtest::Image& i) { return vxtest::litPixelCount(i) > 0; },
-                                   drawn)) << "the desktop client never drew its cross";
+    ASSERT_TRUE(xc->waitForPicture(
+        window, kPatience, [](const vxtest::Image& i) { return vxtest::litPixelCount(i) > 0; }, drawn))
+        << "the desktop client never drew its cross";
     ASSERT_TRUE(xc->focus(window));
     // Right, Up, Right: the desktop tank ends at X=4 Y=2. The client steps by
     // the keys held when it reads a press, so each is held until its step.

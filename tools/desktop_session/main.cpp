@@ -80,7 +80,7 @@ void onSignal(int sig) {
     raise(sig);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     std::string client, server, screenshot, keys;
@@ -94,8 +94,9 @@ int main(int argc, char** argv) {
         bool ok = (a == "--client" && value(client)) || (a == "--server" && value(server)) ||
                   (a == "--screenshot" && value(screenshot)) || (a == "--keys" && value(keys));
         if (!ok)
-            return fail("usage: vx-desktop-session --client PATH --server ADDR --screenshot FILE "
-                        "[--keys up,down,left,right,...]");
+            return fail(
+                "usage: vx-desktop-session --client PATH --server ADDR --screenshot FILE "
+                "[--keys up,down,left,right,...]");
     }
     if (client.empty() || server.empty() || screenshot.empty())
         return fail("--client, --server and --screenshot are required");
@@ -150,7 +151,7 @@ int main(int argc, char** argv) {
         bool seen = frames.waitFrames(3, 5s);
         xc->keyUp(sym);
         if (!seen) return fail("the client stopped drawing");
-        std::this_thread::sleep_for(5ms); // apart, or SDL reads a repeat
+        std::this_thread::sleep_for(5ms);  // apart, or SDL reads a repeat
     }
     frames.waitFrames(3, 5s);
 

@@ -17,7 +17,8 @@ const char* const kUsage =
     "Runs a pair of handheld programs on one simulated handheld.\n"
     "\n"
     "  --arm9 PATH             main-processor program (default: arm9_vxVer1.0 beside\n"
-    "                          this binary or, installed, in " VX_INSTALLED_PROGRAM_DIR ";\n"
+    "                          this binary or, installed, in " VX_INSTALLED_PROGRAM_DIR
+    ";\n"
     "                          else the demo pair's demo_arm9)\n"
     "  --arm7 PATH             co-processor program (default: arm7_vxVer1.0, else demo_arm7)\n"
     "  --headless              no window, even where a display exists\n"
@@ -49,10 +50,9 @@ struct KeyName {
 };
 
 constexpr KeyName kKeyNames[] = {
-    {"up", KEY_UP},       {"down", KEY_DOWN},     {"left", KEY_LEFT}, {"right", KEY_RIGHT},
-    {"a", KEY_A},         {"b", KEY_B},           {"x", KEY_X},       {"y", KEY_Y},
-    {"l", KEY_L},         {"r", KEY_R},           {"start", KEY_START},
-    {"select", KEY_SELECT},
+    {"up", KEY_UP}, {"down", KEY_DOWN}, {"left", KEY_LEFT},   {"right", KEY_RIGHT},
+    {"a", KEY_A},   {"b", KEY_B},       {"x", KEY_X},         {"y", KEY_Y},
+    {"l", KEY_L},   {"r", KEY_R},       {"start", KEY_START}, {"select", KEY_SELECT},
 };
 
 template <typename T>
@@ -98,8 +98,7 @@ std::optional<vxsim::PortForward> parseForward(const std::string& text, std::str
     const std::string_view view(text);
     in_addr address{};
     const std::string host = text.substr(eq + 1, colon - eq - 1);
-    if (!parseNumber(view.substr(0, eq), forward.port) ||
-        !parseNumber(view.substr(colon + 1), forward.hostPort) ||
+    if (!parseNumber(view.substr(0, eq), forward.port) || !parseNumber(view.substr(colon + 1), forward.hostPort) ||
         inet_pton(AF_INET, host.c_str(), &address) != 1 || forward.port == 0 || forward.hostPort == 0)
         return bad();
     forward.hostAddress = ntohl(address.s_addr);

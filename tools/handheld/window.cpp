@@ -16,20 +16,33 @@ constexpr int kHeight = 384;
 
 uint32_t keyBit(SDLKey key) {
     switch (key) {
-    case SDLK_UP: return KEY_UP;
-    case SDLK_DOWN: return KEY_DOWN;
-    case SDLK_LEFT: return KEY_LEFT;
-    case SDLK_RIGHT: return KEY_RIGHT;
-    case SDLK_x: return KEY_A;
-    case SDLK_z: return KEY_B;
+    case SDLK_UP:
+        return KEY_UP;
+    case SDLK_DOWN:
+        return KEY_DOWN;
+    case SDLK_LEFT:
+        return KEY_LEFT;
+    case SDLK_RIGHT:
+        return KEY_RIGHT;
+    case SDLK_x:
+        return KEY_A;
+    case SDLK_z:
+        return KEY_B;
     case SDLK_RETURN:
-    case SDLK_KP_ENTER: return KEY_START;
-    case SDLK_BACKSPACE: return KEY_SELECT;
-    case SDLK_a: return KEY_L;
-    case SDLK_s: return KEY_R;
-    case SDLK_q: return KEY_X;
-    case SDLK_w: return KEY_Y;
-    default: return 0;
+    case SDLK_KP_ENTER:
+        return KEY_START;
+    case SDLK_BACKSPACE:
+        return KEY_SELECT;
+    case SDLK_a:
+        return KEY_L;
+    case SDLK_s:
+        return KEY_R;
+    case SDLK_q:
+        return KEY_X;
+    case SDLK_w:
+        return KEY_Y;
+    default:
+        return 0;
     }
 }
 
@@ -73,7 +86,9 @@ void Window::present(const std::vector<uint8_t>& rgb) {
             for (int sx = 0; sx < scale_; ++sx) {
                 uint8_t* out = row + size_t(x * scale_ + sx) * bpp;
                 switch (bpp) {
-                case 4: std::memcpy(out, &pixel, 4); break;
+                case 4:
+                    std::memcpy(out, &pixel, 4);
+                    break;
                 case 2: {
                     const Uint16 narrow = Uint16(pixel);
                     std::memcpy(out, &narrow, 2);
@@ -84,7 +99,9 @@ void Window::present(const std::vector<uint8_t>& rgb) {
                     for (int b = 0; b < 3; ++b)
                         out[b] = uint8_t(pixel >> (8 * (SDL_BYTEORDER == SDL_LIL_ENDIAN ? b : 2 - b)));
                     break;
-                default: *out = uint8_t(pixel); break;
+                default:
+                    *out = uint8_t(pixel);
+                    break;
                 }
             }
         }
@@ -103,18 +120,23 @@ bool Window::poll() {
     uint32_t pressed = 0;
     while (SDL_PollEvent(&event)) {
         switch (event.type) {
-        case SDL_QUIT: running = false; break;
+        case SDL_QUIT:
+            running = false;
+            break;
         case SDL_KEYDOWN:
             if (event.key.keysym.sym == SDLK_ESCAPE) running = false;
             held_ |= keyBit(event.key.keysym.sym);
             pressed |= keyBit(event.key.keysym.sym);
             break;
-        case SDL_KEYUP: held_ &= ~keyBit(event.key.keysym.sym); break;
+        case SDL_KEYUP:
+            held_ &= ~keyBit(event.key.keysym.sym);
+            break;
         case SDL_ACTIVEEVENT:
             // Keys released while the window had no focus never send a key-up.
             if ((event.active.state & SDL_APPINPUTFOCUS) && !event.active.gain) held_ = 0;
             break;
-        default: break;
+        default:
+            break;
         }
     }
     keys_ = held_ | pressed;

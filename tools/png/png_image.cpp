@@ -44,4 +44,4 @@ bool readPng(const std::string& path, int& width, int& height, std::vector<uint8
     return true;
 }
 
-} // namespace vxpng
+}  // namespace vxpng

@@ -8,7 +8,6 @@
 namespace vxpng {
 
 bool writePng(const std::string& path, int width, int height, const uint8_t* rgb, std::string* error = nullptr);
-bool readPng(const std::string& path, int& width, int& height, std::vector<uint8_t>& rgb,
-             std::string* error = nullptr);
+bool readPng(const std::string& path, int& width, int& height, std::vector<uint8_t>& rgb, std::string* error = nullptr);
 
-} // namespace vxpng
+}  // namespace vxpng

@@ -55,8 +55,10 @@ int main(int argc, char** argv) {
     if (!arm9) return fail(kBadInput, "arm9: " + error);
     const auto arm7 = vxrom::readElf(arm7Path, error);
     if (!arm7) return fail(kBadInput, "arm7: " + error);
-    for (const auto& [processor, program] : {std::pair{vxrom::Processor::Main, &*arm9}, std::pair{vxrom::Processor::Co, &*arm7}}) {
-        if (const std::string why = vxrom::checkPlacement(processor, *program); !why.empty()) return fail(kBadInput, why);
+    for (const auto& [processor, program] :
+         {std::pair{vxrom::Processor::Main, &*arm9}, std::pair{vxrom::Processor::Co, &*arm7}}) {
+        if (const std::string why = vxrom::checkPlacement(processor, *program); !why.empty())
+            return fail(kBadInput, why);
     }
 
     const auto rom = vxrom::buildRom(*arm9, *arm7, identity);

@@ -42,8 +42,8 @@ uint32_t roundUp(uint32_t value, uint32_t to) { return (value + to - 1) / to * t
 
 uint16_t get16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
 uint32_t get32(const std::vector<uint8_t>& b, size_t at) {
-    return static_cast<uint32_t>(b[at]) | static_cast<uint32_t>(b[at + 1]) << 8 | static_cast<uint32_t>(b[at + 2]) << 16 |
-           static_cast<uint32_t>(b[at + 3]) << 24;
+    return static_cast<uint32_t>(b[at]) | static_cast<uint32_t>(b[at + 1]) << 8 |
+           static_cast<uint32_t>(b[at + 2]) << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
 void put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
     b[at] = static_cast<uint8_t>(v);
@@ -72,7 +72,10 @@ std::optional<Program> readElf(const std::string& path, std::string& error) {
         return std::nullopt;
     }
     const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (file.size() < kElfHeaderSize || std::memcmp(file.data(), "\x7F" "ELF", 4) != 0) {
+    if (file.size() < kElfHeaderSize || std::memcmp(file.data(),
+                                                    "\x7F"
+                                                    "ELF",
+                                                    4) != 0) {
         error = "'" + path + "' is not an ELF file";
         return std::nullopt;
     }
@@ -141,8 +144,8 @@ std::string checkPlacement(Processor processor, const Program& program) {
         if (program.load < w->first || program.load >= w->end) continue;
         if (end > w->end)
             return who + " image " + hex(program.load) + ".." + hex(static_cast<uint32_t>(end)) + " (" +
-                   std::to_string(program.bytes.size()) + " bytes) does not fit " + w->name + ", which the loader fills only up to " +
-                   hex(w->end);
+                   std::to_string(program.bytes.size()) + " bytes) does not fit " + w->name +
+                   ", which the loader fills only up to " + hex(w->end);
         if (program.entry < program.load || program.entry >= end)
             return who + " entry point " + hex(program.entry) + " lies outside its image " + hex(program.load) + ".." +
                    hex(static_cast<uint32_t>(end));

@@ -8,11 +8,16 @@ constexpr auto kSecond = std::chrono::seconds(1);
 
 const char* reasonName(IgnoreReason reason) {
     switch (reason) {
-        case IgnoreReason::WrongSize: return "wrong size";
-        case IgnoreReason::WrongPayload: return "wrong payload";
-        case IgnoreReason::UnknownPlayer: return "unknown player";
-        case IgnoreReason::IdsUsedUp: return "ids used up";
-        case IgnoreReason::Count: break;
+    case IgnoreReason::WrongSize:
+        return "wrong size";
+    case IgnoreReason::WrongPayload:
+        return "wrong payload";
+    case IgnoreReason::UnknownPlayer:
+        return "unknown player";
+    case IgnoreReason::IdsUsedUp:
+        return "ids used up";
+    case IgnoreReason::Count:
+        break;
     }
     return "?";
 }

@@ -50,7 +50,9 @@ std::string helpText() {
            "  --handheld-port N    registration port of the handheld client (default 80)\n"
            "  --state-port N       port for 12-byte state records (default 9780)\n"
            "  --first-id N         first player id handed out (default 1)\n"
-           "  --max-players N      players kept at once, 1 to " + std::to_string(kMaxPlayersLimit) + " (default 64)\n"
+           "  --max-players N      players kept at once, 1 to " +
+           std::to_string(kMaxPlayersLimit) +
+           " (default 64)\n"
            "  --help               this text\n"
            "Port 0 picks a free port; the 'listening' lines show which.\n"
            "\n"
@@ -140,8 +142,8 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
             if (!takeValue()) return false;
             long long v = 0;
             if (!parseInteger(value, 1, kMaxPlayersLimit, v)) {
-                error = "--max-players: not a number from 1 to " + std::to_string(kMaxPlayersLimit) + ": '" +
-                        value + "'";
+                error =
+                    "--max-players: not a number from 1 to " + std::to_string(kMaxPlayersLimit) + ": '" + value + "'";
                 return false;
             }
             o.maxPlayers = static_cast<int>(v);

@@ -48,7 +48,7 @@ private:
     void markHeard(Order::iterator it) { order_.splice(order_.end(), order_, it); }
 
     size_t capacity_;
-    Order order_;                               // silent longest first
+    Order order_;                                // silent longest first
     std::map<uint64_t, Order::iterator> index_;  // by port, then address
 };
 

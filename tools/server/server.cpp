@@ -16,8 +16,8 @@ namespace {
 const char* const kRoleName[] = {"desktop", "handheld", "state"};
 
 int32_t readLE32(const unsigned char* p) {
-    uint32_t v = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                 static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    uint32_t v = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+                 static_cast<uint32_t>(p[3]) << 24;
     return static_cast<int32_t>(v);
 }
 
@@ -35,12 +35,8 @@ std::string formatAddress(const sockaddr_in& address) {
 }
 
 Server::Server(const Options& options, std::FILE* out, std::FILE* err)
-    : options_(options),
-      out_(out),
-      err_(err),
-      players_(static_cast<size_t>(options.maxPlayers)),
-      nextId_(static_cast<uint32_t>(options.firstId)),
-      idsLeft_(uint64_t{1} << 32) {}
+    : options_(options), out_(out), err_(err), players_(static_cast<size_t>(options.maxPlayers)),
+      nextId_(static_cast<uint32_t>(options.firstId)), idsLeft_(uint64_t{1} << 32) {}
 
 Server::~Server() {
     for (int fd : fds_)
@@ -137,10 +133,8 @@ void Server::drain(Role role) {
     }
     for (int i = 0; i < n; ++i) {
         ++counters_.datagrams;
-        if (role == State)
-            onState(batch_.from(i), batch_.data(i), batch_.size(i));
-        else
-            onRegistration(role, batch_.from(i), batch_.data(i), batch_.size(i));
+        if (role == State) onState(batch_.from(i), batch_.data(i), batch_.size(i));
+        else onRegistration(role, batch_.from(i), batch_.data(i), batch_.size(i));
     }
 }
 
@@ -191,10 +185,9 @@ void Server::onRegistration(Role role, const sockaddr_in& from, const unsigned c
     ++counters_.registrations;
     const std::string who = formatAddress(from);
     if (didReplace)
-        line("register %s (%s) -> id %d (replaces id %d of %s)", who.c_str(), kRoleName[role], player->id,
-             replaced.id, formatAddress(replaced.from).c_str());
-    else
-        line("register %s (%s) -> id %d%s", who.c_str(), kRoleName[role], player->id, isNew ? "" : " (again)");
+        line("register %s (%s) -> id %d (replaces id %d of %s)", who.c_str(), kRoleName[role], player->id, replaced.id,
+             formatAddress(replaced.from).c_str());
+    else line("register %s (%s) -> id %d%s", who.c_str(), kRoleName[role], player->id, isNew ? "" : " (again)");
     std::fflush(out_);  // whoever has the ACK finds the line written
     ssize_t sent = sendto(fds_[role], ack, sizeof ack, 0, reinterpret_cast<const sockaddr*>(&from), sizeof from);
     if (sent != static_cast<ssize_t>(sizeof ack))
@@ -222,18 +215,19 @@ void Server::onState(const sockaddr_in& from, const unsigned char* data, size_t 
     player->hasState = true;
     player->last = record;
     if (changed)
-        line("state id %d from %s: X=%d Y=%d userID=%d%s", player->id, formatAddress(from).c_str(), record.X,
-             record.Y, record.userID, byPortOnly ? " (matched by port)" : "");
+        line("state id %d from %s: X=%d Y=%d userID=%d%s", player->id, formatAddress(from).c_str(), record.X, record.Y,
+             record.userID, byPortOnly ? " (matched by port)" : "");
 }
 
 void Server::printSummary(const char* reason) {
     tellHeldBack(IgnoreLineLimit::Clock::now(), /*evenIfNotOver=*/true);
-    line("summary: %llu registrations, %zu players, %llu state records, %llu ignored, %llu datagrams, "
-         "%llu players replaced (%s)",
-         static_cast<unsigned long long>(counters_.registrations), players_.size(),
-         static_cast<unsigned long long>(counters_.states), static_cast<unsigned long long>(counters_.ignored),
-         static_cast<unsigned long long>(counters_.datagrams), static_cast<unsigned long long>(counters_.replaced),
-         reason);
+    line(
+        "summary: %llu registrations, %zu players, %llu state records, %llu ignored, %llu datagrams, "
+        "%llu players replaced (%s)",
+        static_cast<unsigned long long>(counters_.registrations), players_.size(),
+        static_cast<unsigned long long>(counters_.states), static_cast<unsigned long long>(counters_.ignored),
+        static_cast<unsigned long long>(counters_.datagrams), static_cast<unsigned long long>(counters_.replaced),
+        reason);
     std::fflush(out_);
 }
 

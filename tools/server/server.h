@@ -22,7 +22,7 @@ struct Counters {
     uint64_t states = 0;         // valid state records, changed or not
     uint64_t ignored = 0;
     std::array<uint64_t, kIgnoreReasons> ignoredFor{};
-    uint64_t replaced = 0;       // players dropped to make room for a new one
+    uint64_t replaced = 0;  // players dropped to make room for a new one
 };
 
 class Server {
@@ -58,8 +58,8 @@ private:
     std::FILE* err_;
     int fds_[RoleCount] = {-1, -1, -1};
     PlayerTable players_;
-    uint32_t nextId_;    // unsigned so counting past INT32_MAX wraps, not overflows
-    uint64_t idsLeft_;   // ids not handed out yet, of the 2^32 there are
+    uint32_t nextId_;   // unsigned so counting past INT32_MAX wraps, not overflows
+    uint64_t idsLeft_;  // ids not handed out yet, of the 2^32 there are
     Counters counters_;
     IgnoreLineLimit ignoreLines_;
     ReceiveBatch batch_;

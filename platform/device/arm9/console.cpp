@@ -51,7 +51,8 @@ void put(char ch) {
         c.col = 0;
         return;
     case '\t':
-        do putGlyph(' '); while (c.col % 4 != 0 && c.col < kCols);
+        do putGlyph(' ');
+        while (c.col % 4 != 0 && c.col < kCols);
         return;
     default:
         putGlyph(ch);
@@ -76,7 +77,8 @@ void consoleInitDefault(u16* map, u16* charBase, u8 bitDepth) {
     // Video memory takes 16- and 32-bit stores only.
     volatile uint16_t* tiles = charBase;
     for (int g = 0; g < kGlyphs; ++g) {
-        for (int i = 0; i < 16; ++i) tiles[g * 16 + i] = static_cast<uint16_t>(kFont[g][2 * i] | kFont[g][2 * i + 1] << 8);
+        for (int i = 0; i < 16; ++i)
+            tiles[g * 16 + i] = static_cast<uint16_t>(kFont[g][2 * i] | kFont[g][2 * i + 1] << 8);
     }
     for (int i = 0; i < kMapWidth * 32; ++i) map[i] = kBlank;
     console = Console{map, 0, 0};

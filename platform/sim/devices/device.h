@@ -37,22 +37,20 @@ protected:
 enum class SeenBy : uint8_t { Both, Main, Co };
 
 enum RegisterFlags : uint8_t {
-    kNameOnly = 1,        // a name for a wider access over other rows; no register of its own
-    kReadTakes = 2,       // a read changes the device (never a spin)
-    kTracesItself = 4,    // the device traces writes its own way
+    kNameOnly = 1,      // a name for a wider access over other rows; no register of its own
+    kReadTakes = 2,     // a read changes the device (never a spin)
+    kTracesItself = 4,  // the device traces writes its own way
 };
 
 struct Register {
     uint32_t address;
-    uint8_t width;       // bytes: 1, 2 or 4
+    uint8_t width;  // bytes: 1, 2 or 4
     SeenBy seenBy;
-    const char* name;    // in the trace; null: the address is shown
-    uint8_t id;          // the device's own number for it
+    const char* name;  // in the trace; null: the address is shown
+    uint8_t id;        // the device's own number for it
     uint8_t flags = 0;
 
-    bool seenFrom(Cpu cpu) const {
-        return seenBy == SeenBy::Both || (seenBy == SeenBy::Main) == (cpu == Cpu::Main);
-    }
+    bool seenFrom(Cpu cpu) const { return seenBy == SeenBy::Both || (seenBy == SeenBy::Main) == (cpu == Cpu::Main); }
 };
 
 class Device {
@@ -66,7 +64,10 @@ public:
     virtual void write(Cpu cpu, unsigned id, uint32_t value, uint32_t mask) = 0;
     // When a read of register `id` could next give another value without
     // `cpu` doing anything (kNever: only activity changes it).
-    virtual uint64_t nextChange(Cpu cpu, unsigned id) { (void)cpu, (void)id; return kNever; }
+    virtual uint64_t nextChange(Cpu cpu, unsigned id) {
+        (void)cpu, (void)id;
+        return kNever;
+    }
 };
 
 inline uint32_t merge(uint32_t old, uint32_t value, uint32_t mask) { return (old & ~mask) | (value & mask); }

@@ -17,12 +17,38 @@ constexpr Register kRegisters[] = {
 std::span<const Register> Interrupts::registers() const { return kRegisters; }
 
 std::string Interrupts::names(uint32_t mask) {
-    static const char* const names[32] = {
-        "IRQ_VBLANK", "IRQ_HBLANK", "IRQ_VCOUNT", "IRQ_TIMER0", "IRQ_TIMER1", "IRQ_TIMER2", "IRQ_TIMER3",
-        "IRQ_NETWORK", "IRQ_DMA0", "IRQ_DMA1", "IRQ_DMA2", "IRQ_DMA3", "IRQ_KEYS", "IRQ_CART", "IRQ_14",
-        "IRQ_15", "IRQ_IPC_SYNC", "IRQ_FIFO_EMPTY", "IRQ_FIFO_NOT_EMPTY", "IRQ_CARD", "IRQ_CARD_LINE",
-        "IRQ_GEOMETRY_FIFO", "IRQ_LID", "IRQ_SPI", "IRQ_WIFI", "IRQ_25", "IRQ_26", "IRQ_27", "IRQ_28",
-        "IRQ_29", "IRQ_30", "IRQ_31"};
+    static const char* const names[32] = {"IRQ_VBLANK",
+                                          "IRQ_HBLANK",
+                                          "IRQ_VCOUNT",
+                                          "IRQ_TIMER0",
+                                          "IRQ_TIMER1",
+                                          "IRQ_TIMER2",
+                                          "IRQ_TIMER3",
+                                          "IRQ_NETWORK",
+                                          "IRQ_DMA0",
+                                          "IRQ_DMA1",
+                                          "IRQ_DMA2",
+                                          "IRQ_DMA3",
+                                          "IRQ_KEYS",
+                                          "IRQ_CART",
+                                          "IRQ_14",
+                                          "IRQ_15",
+                                          "IRQ_IPC_SYNC",
+                                          "IRQ_FIFO_EMPTY",
+                                          "IRQ_FIFO_NOT_EMPTY",
+                                          "IRQ_CARD",
+                                          "IRQ_CARD_LINE",
+                                          "IRQ_GEOMETRY_FIFO",
+                                          "IRQ_LID",
+                                          "IRQ_SPI",
+                                          "IRQ_WIFI",
+                                          "IRQ_25",
+                                          "IRQ_26",
+                                          "IRQ_27",
+                                          "IRQ_28",
+                                          "IRQ_29",
+                                          "IRQ_30",
+                                          "IRQ_31"};
     std::string out;
     for (int b = 0; b < 32; ++b) {
         if (mask & (1u << b)) {
@@ -36,9 +62,12 @@ std::string Interrupts::names(uint32_t mask) {
 uint32_t Interrupts::read(Cpu cpu, unsigned id, bool) {
     const State& s = of(cpu);
     switch (id) {
-    case kIme: return s.ime;
-    case kIe: return s.ie;
-    default: return s.flags;
+    case kIme:
+        return s.ime;
+    case kIe:
+        return s.ie;
+    default:
+        return s.flags;
     }
 }
 

@@ -34,9 +34,12 @@ uint16_t Keypad::keyXY() const {
 
 uint32_t Keypad::read(Cpu cpu, unsigned id, bool) {
     switch (id) {
-    case kInput: return keyInput();
-    case kControl: return keyControl_[idx(cpu)];
-    default: return keyXY();
+    case kInput:
+        return keyInput();
+    case kControl:
+        return keyControl_[idx(cpu)];
+    default:
+        return keyXY();
     }
 }
 

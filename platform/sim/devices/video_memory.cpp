@@ -6,10 +6,8 @@ namespace {
 
 constexpr Register kRegisters[] = {
     {0x04000240, 4, SeenBy::Main, "VRAM_CR", 0, kNameOnly},  // A to D in one access
-    {0x04000240, 1, SeenBy::Main, "VRAM_A_CR", 0},
-    {0x04000241, 1, SeenBy::Main, "VRAM_B_CR", 1},
-    {0x04000242, 1, SeenBy::Main, "VRAM_C_CR", 2},
-    {0x04000243, 1, SeenBy::Main, "VRAM_D_CR", 3},
+    {0x04000240, 1, SeenBy::Main, "VRAM_A_CR", 0},          {0x04000241, 1, SeenBy::Main, "VRAM_B_CR", 1},
+    {0x04000242, 1, SeenBy::Main, "VRAM_C_CR", 2},          {0x04000243, 1, SeenBy::Main, "VRAM_D_CR", 3},
     {0x04000244, 1, SeenBy::Main, "VRAM_E_CR", 4},
 };
 
@@ -33,7 +31,7 @@ uint32_t bankAddress(int bank, VramCnt c) {
         if (bank == 0 || bank == 1) return 0x06400000 + 0x20000 * (c.offset() & 1);
         if (bank == 4) return 0x06400000;
         return 0;  // C and D here belong to the co-processor
-    case 4:  // C: sub engine backgrounds, D: sub engine sprites
+    case 4:        // C: sub engine backgrounds, D: sub engine sprites
         if (bank == 2) return 0x06200000;
         if (bank == 3) return 0x06600000;
         return 0;
@@ -48,7 +46,9 @@ std::span<const Register> VideoMemory::registers() const { return kRegisters; }
 
 uint32_t VideoMemory::read(Cpu, unsigned id, bool) { return control_[id].bits; }
 
-void VideoMemory::write(Cpu, unsigned id, uint32_t value, uint32_t) { setControl(static_cast<int>(id), static_cast<uint8_t>(value)); }
+void VideoMemory::write(Cpu, unsigned id, uint32_t value, uint32_t) {
+    setControl(static_cast<int>(id), static_cast<uint8_t>(value));
+}
 
 void VideoMemory::setControl(int bank, uint8_t value) {
     control_[bank].bits = value & (bank == 4 ? kControlBitsE : kControlBits);

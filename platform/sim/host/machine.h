@@ -16,7 +16,7 @@
 namespace vxsim {
 
 enum class Cpu : int { Main = 0, Co = 1 };  // main processor (arm9), co-processor (arm7)
-const char* cpuName(Cpu cpu);                // "arm9" / "arm7"
+const char* cpuName(Cpu cpu);               // "arm9" / "arm7"
 
 // Device timing.
 constexpr uint64_t kBusHz = 33513982;
@@ -59,9 +59,9 @@ struct MachineConfig {
     bool storedSettings = true;       // the console holds Wi-Fi Connection settings
     bool matchingAccessPoint = true;  // the world has an access point matching them
     std::vector<PortForward> forwards;
-    std::optional<RtcTime> clock;     // default: host local time at power-on
-    bool realtime = false;            // pace virtual time to the wall clock
-    std::string tracePath;            // also stream the trace to this file
+    std::optional<RtcTime> clock;  // default: host local time at power-on
+    bool realtime = false;         // pace virtual time to the wall clock
+    std::string tracePath;         // also stream the trace to this file
 };
 
 // What kind of action a trace entry records.

@@ -58,7 +58,8 @@ void put(Machine::Impl& m, char ch) {
         c.col = 0;
         return;
     case '\t':
-        do putGlyph(m, ' '); while (c.col % 4 != 0 && c.col < kCols);
+        do putGlyph(m, ' ');
+        while (c.col % 4 != 0 && c.col < kCols);
         return;
     default:
         putGlyph(m, ch);
@@ -120,9 +121,14 @@ std::string format(const char* f, va_list ap) {
         switch (conv) {
         case 'd':
         case 'i': {
-            long long v = longs >= 2 ? va_arg(ap, long long) : longs == 1 ? va_arg(ap, long) : size ? static_cast<long long>(va_arg(ap, size_t)) : va_arg(ap, int);
-            unsigned long long u = v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-            do body.insert(body.begin(), static_cast<char>('0' + u % 10)); while (u /= 10);
+            long long v = longs >= 2   ? va_arg(ap, long long)
+                          : longs == 1 ? va_arg(ap, long)
+                          : size       ? static_cast<long long>(va_arg(ap, size_t))
+                                       : va_arg(ap, int);
+            unsigned long long u =
+                v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+            do body.insert(body.begin(), static_cast<char>('0' + u % 10));
+            while (u /= 10);
             sign = v < 0 ? "-" : plus ? "+" : space ? " " : "";
             break;
         }
@@ -138,7 +144,8 @@ std::string format(const char* f, va_list ap) {
             else u = va_arg(ap, unsigned);
             unsigned base = conv == 'u' ? 10 : 16;
             const char* digits = conv == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
-            do body.insert(body.begin(), digits[u % base]); while (u /= base);
+            do body.insert(body.begin(), digits[u % base]);
+            while (u /= base);
             if (conv == 'p') sign = "0x";
             break;
         }
@@ -155,7 +162,14 @@ std::string format(const char* f, va_list ap) {
         case '%':
             out += '%';
             continue;
-        case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A':
+        case 'f':
+        case 'F':
+        case 'e':
+        case 'E':
+        case 'g':
+        case 'G':
+        case 'a':
+        case 'A':
             (void)va_arg(ap, double);
             continue;
         default:
@@ -203,10 +217,10 @@ extern "C" {
 
 void consoleInitDefault(u16* map, u16* charBase, u8 bitDepth) {
     Machine::Impl& m = enter("consoleInitDefault", Cpu::Main);
-    if (bitDepth != 16) hw::fatal("consoleInitDefault: only the 16-colour console exists (asked for " +
-                                  std::to_string(bitDepth) + ")");
-    traceCall(m, "consoleInitDefault(" + hex(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(map)), 8) +
-                                  "," + hex(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(charBase)), 8) + ",16)");
+    if (bitDepth != 16)
+        hw::fatal("consoleInitDefault: only the 16-colour console exists (asked for " + std::to_string(bitDepth) + ")");
+    traceCall(m, "consoleInitDefault(" + hex(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(map)), 8) + "," +
+                     hex(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(charBase)), 8) + ",16)");
     volatile uint16_t* tiles = charBase;
     for (int g = 0; g < kFontGlyphs; ++g) {
         const uint8_t* t = fontTile(g);

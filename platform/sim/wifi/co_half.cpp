@@ -45,7 +45,7 @@ CoHalf& co() { return hw::wireless().co; }
 Radio& radio() { return hw::wireless().radio; }
 
 const char* statusName(uint32_t status) {
-    static const char* const names[] = {"disconnected", "searching",  "authenticating", "associating",
+    static const char* const names[] = {"disconnected",   "searching",  "authenticating", "associating",
                                         "acquiring DHCP", "associated", "cannot connect"};
     return status < 7 ? names[status] : "?";
 }
@@ -125,10 +125,10 @@ void transmitPending() {
         if (slot.op == kTxSend) {
             if (c.status == kAssocAssociated && slot.length <= static_cast<uint32_t>(kMaxDatagram)) {
                 radio().transmit(slot.socket, slot.address, slot.port,
-                                    reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(slot.buffer)),
-                                    slot.length);
+                                 reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(slot.buffer)), slot.length);
             } else {
-                hw::trace(TraceKind::NetDrop, "datagram of socket " + std::to_string(slot.socket) + " not sent: not associated");
+                hw::trace(TraceKind::NetDrop,
+                          "datagram of socket " + std::to_string(slot.socket) + " not sent: not associated");
             }
         } else if (slot.op == kTxClose) {
             radio().close(slot.socket);
@@ -214,7 +214,8 @@ void Wifi_Init(u32 wifiData) {
     c.needRing = false;
     if (c.block == nullptr) {
         std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(wifiData));
-        hw::trace(TraceKind::Wifi, std::string("Wifi_Init: ") + text + " designates no wireless block; the link stays down");
+        hw::trace(TraceKind::Wifi,
+                  std::string("Wifi_Init: ") + text + " designates no wireless block; the link stays down");
         return;
     }
     radio().reset();

@@ -278,9 +278,7 @@ uint16_t htons(uint16_t value) {
     return std::endian::native == std::endian::little ? static_cast<uint16_t>((value >> 8) | (value << 8)) : value;
 }
 uint16_t ntohs(uint16_t value) { return htons(value); }
-uint32_t htonl(uint32_t value) {
-    return std::endian::native == std::endian::little ? __builtin_bswap32(value) : value;
-}
+uint32_t htonl(uint32_t value) { return std::endian::native == std::endian::little ? __builtin_bswap32(value) : value; }
 uint32_t ntohl(uint32_t value) { return htonl(value); }
 
 unsigned long inet_addr(const char* text) {
@@ -318,8 +316,8 @@ unsigned long inet_addr(const char* text) {
 
 int socket(int domain, int type, int protocol) {
     hw::enterCall("socket", Cpu::Main);
-    std::string call = "socket(" + std::to_string(domain) + ", " + std::to_string(type) + ", " +
-                       std::to_string(protocol) + ")";
+    std::string call =
+        "socket(" + std::to_string(domain) + ", " + std::to_string(type) + ", " + std::to_string(protocol) + ")";
     if (domain != AF_INET || type != SOCK_DGRAM || (protocol != 0 && protocol != IPPROTO_UDP)) {
         return failCall(call, "only UDP over IPv4");
     }
@@ -441,8 +439,9 @@ int recvfrom(int s, void* data, int recvlength, int flags, struct sockaddr* addr
                 *addrlen = static_cast<int>(sizeof(sockaddr_in));
             }
             giveBack(q.buffer);
-            hw::trace(TraceKind::Call, call + "=" + std::to_string(n) + " from " + endpoint(q.address, q.port) +
-                                  (q.length > n ? " (" + std::to_string(q.length - n) + " bytes discarded)" : ""));
+            hw::trace(TraceKind::Call,
+                      call + "=" + std::to_string(n) + " from " + endpoint(q.address, q.port) +
+                          (q.length > n ? " (" + std::to_string(q.length - n) + " bytes discarded)" : ""));
             return n;
         }
         if (!waitTraced) {

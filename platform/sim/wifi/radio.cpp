@@ -50,8 +50,8 @@ void Radio::pollHost() {
         for (int reads = 0; reads < kMaxReadsPerPoll; ++reads) {
             sockaddr_in from{};
             socklen_t fromLength = sizeof from;
-            ssize_t n = ::recvfrom(fd, buffer_.data(), buffer_.size(), MSG_DONTWAIT,
-                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
+            ssize_t n = ::recvfrom(fd, buffer_.data(), buffer_.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
+                                   &fromLength);
             if (n < 0) {
                 break;  // EAGAIN, or an error report (e.g. ICMP unreachable) that carries no datagram
             }

@@ -53,7 +53,7 @@ struct CoHalf {
     Phase phase = Phase::Idle;
     uint32_t status = kAssocDisconnected;
     uint64_t scansDone = 0;  // sweeps of the search now under way
-    uint32_t timerTag = 0;  // only the latest timer counts
+    uint32_t timerTag = 0;   // only the latest timer counts
     bool needRing = false;
     bool busy = false;
 };

@@ -4,9 +4,7 @@
 
 namespace {
 
-void vblank() {
-    IPC->buttons = REG_KEYXY;
-}
+void vblank() { IPC->buttons = REG_KEYXY; }
 
 }  // namespace
 

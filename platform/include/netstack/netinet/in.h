@@ -2,8 +2,8 @@
 #ifndef VX_NDS_NETINET_IN_H
 #define VX_NDS_NETINET_IN_H
 
-#include <stdint.h>
 #include "../sys/socket.h"
+#include <stdint.h>
 
 #define INADDR_ANY 0x00000000
 #define INADDR_NONE 0xFFFFFFFF
