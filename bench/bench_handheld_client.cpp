@@ -2,73 +2,47 @@
 // power-on to its first state datagram (Right held from the start, stamped
 // at a loopback stand-in for the server), and how many frames of virtual
 // time pass per wall-clock second while the tank moves.
-#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <mutex>
+#include <limits>
 #include <optional>
 #include <thread>
+#include <vector>
 
+#include "loopback_peer.h"
 #include "machine.h"
-#include "udp_peer.h"
+#include "state_records.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// Answers "ADDME" and notes when the first state record arrives.
-struct Server {
-    std::unique_ptr<vxtest::UdpPeer> registration, state;
-    std::atomic<bool> stop{false};
-    std::atomic<long> states{0};
-    std::mutex mutex;
-    std::optional<Clock::time_point> firstState;
-    std::thread registrar, stateReader;
+// The state records caught so far, in order of arrival.
+std::vector<vxtest::PeerDatagram> states(vxtest::LoopbackPeer& state) {
+    std::vector<vxtest::PeerDatagram> out;
+    for (auto& d : state.received())
+        if (d.data.size() == sizeof(vxProtocol)) out.push_back(std::move(d));
+    return out;
+}
 
-    bool start(std::string& error) {
-        registration = vxtest::UdpPeer::bind("127.0.0.1", 0, &error);
-        if (registration) state = vxtest::UdpPeer::bind("127.0.0.1", 0, &error);
-        if (!state) return false;
-        registrar = std::thread([this] {
-            while (!stop) {
-                auto d = registration->receive(10ms);
-                if (d && d->data.size() == 5 && std::memcmp(d->data.data(), "ADDME", 5) == 0) {
-                    const uint8_t id[4] = {1, 0, 0, 0};
-                    registration->reply(*d, id, sizeof id);
-                }
-            }
-        });
-        stateReader = std::thread([this] {
-            while (!stop) {
-                auto d = state->receive(10ms);
-                if (!d || d->data.size() != 12) continue;
-                if (states++ == 0) {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    firstState = d->at;
-                }
-            }
-        });
-        return true;
-    }
-    std::optional<Clock::time_point> first() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return firstState;
-    }
-    ~Server() {
-        stop = true;
-        if (registrar.joinable()) registrar.join();
-        if (stateReader.joinable()) stateReader.join();
-    }
-};
+std::optional<Clock::time_point> firstState(vxtest::LoopbackPeer& state) {
+    auto caught = states(state);
+    if (caught.empty()) return std::nullopt;
+    return caught.front().at;
+}
 
 }  // namespace
 
 int main() {
-    Server server;
+    // The stand-in server: "ADDME" answered with identifier 1, state records kept.
     std::string error;
-    if (!server.start(error)) {
+    vxtest::PeerOptions asRegistration;
+    asRegistration.reply =
+        vxtest::answer({'A', 'D', 'D', 'M', 'E'}, vxtest::encodeId(1), std::numeric_limits<int>::max());
+    auto registration = vxtest::LoopbackPeer::start(asRegistration, error);
+    auto state = registration ? vxtest::LoopbackPeer::start({}, error) : nullptr;
+    if (!state) {
         std::fprintf(stderr, "bench_handheld_client: %s\n", error.c_str());
         return 1;
     }
@@ -79,8 +53,8 @@ int main() {
         return 1;
     }
     vxsim::MachineConfig config;
-    config.forwards.push_back({80, 0x7F000001, server.registration->port()});
-    config.forwards.push_back({9780, 0x7F000001, server.state->port()});
+    config.forwards.push_back({80, 0x7F000001, registration->port()});
+    config.forwards.push_back({9780, 0x7F000001, state->port()});
     vxsim::Machine machine(config);
     machine.load(vxsim::Cpu::Main, main);
     machine.load(vxsim::Cpu::Co, co);
@@ -89,15 +63,15 @@ int main() {
     const Clock::time_point powerOn = Clock::now();
     machine.powerOn();
     const Clock::time_point giveUp = powerOn + 30s;
-    while (!server.first() && Clock::now() < giveUp) {
+    while (!firstState(*state) && Clock::now() < giveUp) {
         // The datagram leaves the host inside runFrames; the reader stamps it.
         machine.runFrames(1);
     }
-    auto first = server.first();
+    auto first = firstState(*state);
     if (!first) {
         // One last look: the datagram may still be on its way to the reader.
         std::this_thread::sleep_for(100ms);
-        first = server.first();
+        first = firstState(*state);
     }
     if (!first) {
         std::fprintf(stderr, "bench_handheld_client: no state datagram within 30 s\n");
@@ -107,12 +81,12 @@ int main() {
     const uint64_t startFrames = machine.frameCount();
 
     const uint64_t frames = 1800;  // 30 s of virtual time, Right still held
-    const long before = server.states;
+    const size_t before = states(*state).size();
     const Clock::time_point t0 = Clock::now();
     machine.runFrames(frames);
     const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
     std::this_thread::sleep_for(50ms);
-    const long sent = server.states - before;
+    const size_t sent = states(*state).size() - before;
 
     std::printf("power-on to first state: %.1f ms\n", startMs);
     std::printf("virtual frames to first state: %llu frames\n", static_cast<unsigned long long>(startFrames));

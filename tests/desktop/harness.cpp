@@ -10,29 +10,6 @@
 
 namespace vxdesk {
 
-std::ostream& operator<<(std::ostream& os, const StateRecord& r) {
-    return os << "{X=" << r.X << ", Y=" << r.Y << ", userID=" << r.userID << "}";
-}
-
-std::optional<StateRecord> decodeState(const Datagram& d) {
-    if (d.data.size() != 12) return std::nullopt;
-    StateRecord r;
-    auto le = [&](size_t at) {
-        uint32_t v = uint32_t(d.data[at]) | uint32_t(d.data[at + 1]) << 8 | uint32_t(d.data[at + 2]) << 16 |
-                     uint32_t(d.data[at + 3]) << 24;
-        return static_cast<int32_t>(v);
-    };
-    r.X = le(0);
-    r.Y = le(4);
-    r.userID = le(8);
-    return r;
-}
-
-std::vector<uint8_t> ackBytes(int32_t userID) {
-    uint32_t v = static_cast<uint32_t>(userID);
-    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
-
 FakeServer::FakeServer(const std::string& addr) : address(addr) {
     registration = UdpPeer::bind(address, 9779, &error);
     if (registration) state = UdpPeer::bind(address, 9780, &error);
@@ -144,7 +121,7 @@ std::unique_ptr<Session> Session::open(const std::vector<uint8_t>& ack, std::str
 std::optional<StateRecord> Session::nextState(std::chrono::milliseconds timeout) {
     auto d = server.state->receive(timeout);
     if (!d) return std::nullopt;
-    return decodeState(*d);
+    return vxtest::decodeState(d->data);
 }
 
 std::optional<StateRecord> Session::press(vxtest::KeySymbol sym, std::chrono::milliseconds timeout) {
@@ -174,15 +151,6 @@ std::optional<StateRecord> Session::pressTimes(vxtest::KeySymbol sym, int n, std
     return last;
 }
 
-bool Session::waitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (client->outSoFar() != text) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
 Image Session::screenshotUntil(const std::function<bool(const Image&)>& good, std::chrono::milliseconds timeout) {
     Image img;
     xc->waitForPicture(window, timeout, good, img);
@@ -200,7 +168,7 @@ Session::~Session() {
 
 std::unique_ptr<Session> openSession(int32_t userID, const std::vector<std::string>& env) {
     std::string error;
-    auto s = Session::open(ackBytes(userID), error, env);
+    auto s = Session::open(vxtest::encodeId(userID), error, env);
     EXPECT_TRUE(s) << error;
     return s;
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "process.h"
+#include "state_records.h"
 #include "udp_peer.h"
 #include "xsession.h"
 
@@ -30,17 +31,8 @@ constexpr auto kStartTimeout = 30s;  // llvmpipe under the sanitizers is slow to
 constexpr auto kExitTimeout = 15s;
 constexpr auto kPacketTimeout = 5s;
 
-struct StateRecord {
-    int32_t X = 0, Y = 0, userID = 0;
-    bool operator==(const StateRecord&) const = default;
-};
-std::ostream& operator<<(std::ostream& os, const StateRecord& r);
-
-// A state datagram decoded; nullopt unless it is exactly 12 bytes.
-std::optional<StateRecord> decodeState(const Datagram& d);
-
-// The ACK payload for an identifier, in the client's (little-endian) order.
-std::vector<uint8_t> ackBytes(int32_t userID);
+// A state record as the client sends it.
+using StateRecord = vxProtocol;
 
 // The game server's two ports on one loopback address.
 struct FakeServer {
@@ -87,7 +79,9 @@ public:
     std::optional<StateRecord> nextState(std::chrono::milliseconds timeout = kPacketTimeout);
 
     // Waits until the client's standard output is exactly `text`.
-    bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout = kPacketTimeout);
+    bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout = kPacketTimeout) {
+        return vxtest::waitForOutput(*client, vxtest::exactly(text), timeout);
+    }
 
     // Screenshots until `good` accepts one or the timeout passes; returns the last.
     Image screenshotUntil(const std::function<bool(const Image&)>& good, std::chrono::milliseconds timeout = 10s);

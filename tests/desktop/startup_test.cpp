@@ -67,7 +67,7 @@ TEST(Startup, OnlyTheFirstAddressOfANameIsUsed) {
     ASSERT_TRUE(addme);
     EXPECT_EQ(text(*addme), "ADDME");
     EXPECT_FALSE(b.registration->receive(100ms));
-    auto ack = ackBytes(3);
+    auto ack = vxtest::encodeId(3);
     ASSERT_TRUE(a.registration->reply(*addme, ack.data(), ack.size()));
     auto r = p->wait(kExitTimeout);  // no display: ends after the ACK line
     EXPECT_EQ(r.out, "Received ACK. UserID: 3\n");
@@ -165,7 +165,7 @@ TEST(Startup, NoDisplayEndsWithTheVideoInitialisationLine) {
     ASSERT_TRUE(p);
     auto addme = server.registration->receive(kStartTimeout);
     ASSERT_TRUE(addme);
-    auto ack = ackBytes(7);
+    auto ack = vxtest::encodeId(7);
     ASSERT_TRUE(server.registration->reply(*addme, ack.data(), ack.size()));
     auto r = p->wait(kExitTimeout);
     EXPECT_EQ(r.exitCode, 1);

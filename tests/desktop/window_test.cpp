@@ -138,7 +138,7 @@ TEST(Window, VideoFailuresAfterStartEndWithTheirLine) {
         ASSERT_TRUE(p);
         auto addme = server.registration->receive(kStartTimeout);
         ASSERT_TRUE(addme);
-        auto ack = ackBytes(1);
+        auto ack = vxtest::encodeId(1);
         server.registration->reply(*addme, ack.data(), ack.size());
         auto r = p->wait(kExitTimeout);
         EXPECT_EQ(r.exitCode, 1) << c.setting;

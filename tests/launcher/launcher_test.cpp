@@ -16,6 +16,7 @@
 
 #include "png_image.h"
 #include "process.h"
+#include "temp_dir.h"
 #include "udp_peer.h"
 #include "xsession.h"
 
@@ -40,22 +41,6 @@ constexpr auto kRunTimeout = 90s;
 #else
 constexpr auto kRunTimeout = 30s;
 #endif
-
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/vx-launcher-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
 
 std::vector<std::string> command(std::vector<std::string> args, bool testPrograms = true) {
     std::vector<std::string> argv{vxtest::binaryPath("vx-handheld")};
@@ -135,7 +120,7 @@ std::string oneLineError(const vxtest::ProcessResult& result) {
 }
 
 TEST(LauncherErrors, BadArgumentsAndProgramsGiveOneLineAndStatusTwo) {
-    TempDir dir;
+    vxtest::TempDir dir("vx-launcher");
     const std::string notAModule = dir.file("not-a-module");
     std::ofstream(notAModule) << "plain text\n";
     const std::vector<std::vector<std::string>> cases = {
@@ -180,7 +165,7 @@ TEST(LauncherHeadless, HelpDescribesTheOptions) {
 // Keys held by --hold are in effect exactly in the frames given, on both
 // processors' key registers, and the screenshot is the screens pixel for pixel.
 TEST(LauncherHeadless, HeldKeysShowInTheirFramesOnlyOnTheScreenshot) {
-    TempDir dir;
+    vxtest::TempDir dir("vx-launcher");
     const std::string png = dir.file("shot.png");
     const auto result = runHeadless({"--headless", "--frames", "64", "--screenshot", png, "--hold", "start@0-0",
                                      "--hold", "a@10-20", "--hold", "right,up@15-30", "--hold", "y,b,down,left@33-33",
@@ -213,7 +198,7 @@ TEST(LauncherHeadless, HeldKeysShowInTheirFramesOnlyOnTheScreenshot) {
 }
 
 TEST(LauncherHeadless, ConsoleFileHoldsTheTextRowByRow) {
-    TempDir dir;
+    vxtest::TempDir dir("vx-launcher");
     const auto consoleAfter = [&](const char* frames) {
         const std::string path = dir.file(std::string("console-") + frames + ".txt");
         const auto result = runHeadless({"--headless", "--frames", frames, "--console", path});
@@ -241,7 +226,7 @@ long frameOfTraceLine(const std::string& trace, const std::string& text) {
 }
 
 TEST(LauncherHeadless, TraceIsWrittenAndTheSameRunGivesTheSameTrace) {
-    TempDir dir;
+    vxtest::TempDir dir("vx-launcher");
     std::vector<std::string> traces;
     for (const char* name : {"first.trace", "second.trace"}) {
         const std::string path = dir.file(name);
@@ -263,7 +248,7 @@ TEST(LauncherHeadless, TraceIsWrittenAndTheSameRunGivesTheSameTrace) {
 
 TEST(LauncherHeadless, StopSignalsEndTheRunWithTheFilesWritten) {
     for (const int sig : {SIGTERM, SIGINT}) {
-        TempDir dir;
+        vxtest::TempDir dir("vx-launcher");
         const std::string png = dir.file("shot.png");
         const std::string console = dir.file("console.txt");
         std::string error;
@@ -325,7 +310,7 @@ protected:
 };
 
 TEST_F(LauncherWindow, HeadlessOpensNoWindowEvenWithADisplay) {
-    TempDir dir;
+    vxtest::TempDir dir("vx-launcher");
     const std::string png = dir.file("shot.png");
     // About a second and a half of play, in which a window would show.
     auto process = vxtest::Process::start(command({"--headless", "--realtime", "--frames", "90", "--screenshot", png}),
@@ -361,7 +346,7 @@ std::pair<int, int> columnsWith(const vxtest::Image& image, uint32_t key) {
 // The window a person plays with: both screens scaled up, named after the
 // programs, the keyboard as the keypad, closing it ends the run cleanly.
 TEST_F(LauncherWindow, WindowShowsBothScreensTakesKeysAndClosesCleanly) {
-    TempDir dir;
+    vxtest::TempDir dir("vx-launcher");
     const std::string console = dir.file("console.txt");
     auto process = vxtest::Process::start(command({"--console", console}), windowEnv(*xvfb), &error);
     ASSERT_TRUE(process) << error;
@@ -409,7 +394,7 @@ TEST_F(LauncherWindow, EscapeQuitsAndFramesEndAWindowedRun) {
     EXPECT_EQ(result.exitCode, 0) << result.err;
 
     // A windowed run with --frames ends by itself.
-    TempDir dir;
+    vxtest::TempDir dir("vx-launcher");
     const std::string png = dir.file("shot.png");
     const auto timed =
         vxtest::runProcess(command({"--frames", "120", "--screenshot", png}), kRunTimeout, windowEnv(*xvfb));
@@ -422,8 +407,8 @@ TEST_F(LauncherWindow, EscapeQuitsAndFramesEndAWindowedRun) {
 // Without --arm9/--arm7 the launcher takes the game's pair beside itself, and
 // the platform's demo pair until the game's is there.
 TEST(LauncherPrograms, DefaultPairIsTheGameElseTheDemo) {
-    TempDir dir;
-    const fs::path bin(dir.file(""));
+    vxtest::TempDir dir("vx-launcher");
+    const fs::path bin = dir.path();
     fs::copy_file(vxtest::binaryPath("vx-handheld"), bin / "vx-handheld");
     fs::permissions(bin / "vx-handheld", fs::perms::owner_all);
     // The key programs stand in for the demo pair; their console is known.
@@ -474,7 +459,7 @@ TEST(LauncherPrograms, ForwardCarriesTheRegistrationAndNoAccessPointStopsIt) {
     process->terminate();
     EXPECT_EQ(process->wait(kRunTimeout).exitCode, 0);
 
-    TempDir dir;
+    vxtest::TempDir dir("vx-launcher");
     const std::string console = dir.file("console.txt");
     argv.insert(argv.end(), {"--no-access-point", "--console", console});
     const auto result = vxtest::runProcess(argv, kRunTimeout, {"DISPLAY"});

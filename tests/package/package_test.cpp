@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "process.h"
+#include "temp_dir.h"
 #include "udp_peer.h"
 
 namespace {
@@ -22,18 +23,6 @@ using vxtest::Process;
 
 constexpr auto kToolTimeout = 90s;
 constexpr auto kPatience = 40s;
-
-struct TempDir {
-    TempDir() {
-        char pattern[] = "/tmp/vx-package-XXXXXX";
-        path = mkdtemp(pattern) ? pattern : "";
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path.empty()) fs::remove_all(path, ec);
-    }
-    fs::path path;
-};
 
 std::string controlField(const fs::path& deb, const std::string& name) {
     auto result = vxtest::runProcess({"dpkg-deb", "--field", deb.string(), name}, kToolTimeout);
@@ -64,14 +53,14 @@ std::vector<std::string> mappedFiles(pid_t pid, const std::string& name) {
 }
 
 TEST(Package, BuildsUnpacksAndRunsWithNothingFromTheTests) {
-    TempDir dir;
-    ASSERT_FALSE(dir.path.empty());
+    vxtest::TempDir dir("vx-package");
+    ASSERT_TRUE(dir.ok());
     const auto built = vxtest::runProcess(
-        {"cpack", "-G", "DEB", "--config", VX_BUILD_DIR "/CPackConfig.cmake", "-B", (dir.path / "out").string()},
+        {"cpack", "-G", "DEB", "--config", VX_BUILD_DIR "/CPackConfig.cmake", "-B", (dir.path() / "out").string()},
         kToolTimeout);
     ASSERT_EQ(built.exitCode, 0) << built.out << built.err;
     std::vector<fs::path> debs;
-    for (const auto& entry : fs::directory_iterator(dir.path / "out"))
+    for (const auto& entry : fs::directory_iterator(dir.path() / "out"))
         if (entry.path().extension() == ".deb") debs.push_back(entry.path());
     ASSERT_EQ(debs.size(), 1u) << built.out;
     const fs::path deb = debs.front();
@@ -85,7 +74,7 @@ TEST(Package, BuildsUnpacksAndRunsWithNothingFromTheTests) {
     EXPECT_TRUE(std::regex_search(depends, std::regex(R"(libc6 \(>= [0-9])"))) << depends;
     EXPECT_TRUE(std::regex_search(depends, std::regex(R"(libsdl1\.2debian \(>= [0-9])"))) << depends;
 
-    const fs::path root = dir.path / "root";
+    const fs::path root = dir.path() / "root";
     const auto unpacked = vxtest::runProcess({"dpkg-deb", "-x", deb.string(), root.string()}, kToolTimeout);
     ASSERT_EQ(unpacked.exitCode, 0) << unpacked.err;
     std::set<std::string> files;

@@ -7,24 +7,12 @@
 #include <algorithm>
 #include <regex>
 #include <sstream>
-#include <thread>
 
 using vxtest::Datagram;
 using vxtest::Process;
 using vxtest::UdpPeer;
 
 namespace servertest {
-
-std::vector<uint8_t> le32(int32_t v) {
-    uint32_t u = static_cast<uint32_t>(v);
-    return {uint8_t(u), uint8_t(u >> 8), uint8_t(u >> 16), uint8_t(u >> 24)};
-}
-
-std::vector<uint8_t> stateRecord(int32_t x, int32_t y, int32_t id) {
-    std::vector<uint8_t> r = le32(x);
-    for (auto part : {le32(y), le32(id)}) r.insert(r.end(), part.begin(), part.end());
-    return r;
-}
 
 std::string endpoint(const sockaddr_in& a) { return vxtest::dotted(a) + ":" + std::to_string(ntohs(a.sin_port)); }
 
@@ -79,13 +67,7 @@ RunningServer::~RunningServer() {
 }
 
 bool RunningServer::waitFor(const std::string& text, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (process_->outSoFar().find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() > deadline || !process_->running())
-            return process_->outSoFar().find(text) != std::string::npos;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
+    return vxtest::waitForOutput(*process_, vxtest::containing(text), timeout);
 }
 
 std::optional<Datagram> RunningServer::registerFrom(UdpPeer& peer, const std::string& role) {

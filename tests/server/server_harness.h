@@ -3,6 +3,7 @@
 #pragma once
 
 #include "process.h"
+#include "state_records.h"
 #include "udp_peer.h"
 
 #include <netinet/in.h>
@@ -21,8 +22,6 @@ using namespace std::chrono_literals;
 
 constexpr auto kReply = 2000ms;  // generous: the sanitizer build is slow
 
-std::vector<uint8_t> le32(int32_t v);
-std::vector<uint8_t> stateRecord(int32_t x, int32_t y, int32_t id);
 std::string endpoint(const sockaddr_in& a);
 int countLines(const std::string& text, const std::string& prefix);
 int countExact(const std::string& text, const std::string& wanted);

@@ -13,6 +13,8 @@
 #include <vector>
 
 using namespace servertest;
+using vxtest::encodeId;
+using vxtest::encodeState;
 using vxtest::UdpPeer;
 
 namespace {
@@ -59,11 +61,11 @@ TEST(ServerRegistration, RepeatedAddmeFromOneSourceKeepsItsId) {
     for (int press = 0; press < 3; ++press) {
         auto ack = server.registerFrom(*handheld, "handheld");
         ASSERT_TRUE(ack);
-        EXPECT_EQ(ack->data, le32(7));
+        EXPECT_EQ(ack->data, encodeId(7));
     }
     auto otherAck = server.registerFrom(*other, "desktop");
     ASSERT_TRUE(otherAck);
-    EXPECT_EQ(otherAck->data, le32(8));
+    EXPECT_EQ(otherAck->data, encodeId(8));
 
     const std::string at = "127.0.0.1:" + std::to_string(handheld->port());
     ASSERT_TRUE(server.waitFor("(desktop) -> id 8\n")) << server.out();
@@ -84,7 +86,7 @@ TEST(ServerRegistration, NegativeFirstIdTravelsAsTwosComplement) {
     auto ackB = server.registerFrom(*b, "desktop");
     ASSERT_TRUE(ackA && ackB);
     EXPECT_EQ(ackA->data, (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
-    EXPECT_EQ(ackB->data, le32(0));
+    EXPECT_EQ(ackB->data, encodeId(0));
     EXPECT_TRUE(server.waitFor("-> id -1\n")) << server.out();
 }
 
@@ -103,9 +105,9 @@ TEST(ServerRegistration, DefaultPortsServeBothClientsAndStates) {
     auto ackD = server.registerFrom(*desktop, "desktop");
     auto ackH = server.registerFrom(*handheld, "handheld");
     ASSERT_TRUE(ackD && ackH);
-    EXPECT_EQ(ackD->data, le32(1));
-    EXPECT_EQ(ackH->data, le32(2));
-    server.send(*handheld, "state", stateRecord(128, 128, 2));
+    EXPECT_EQ(ackD->data, encodeId(1));
+    EXPECT_EQ(ackH->data, encodeId(2));
+    server.send(*handheld, "state", encodeState({128, 128, 2}));
     EXPECT_TRUE(
         server.waitFor("state id 2 from 127.0.0.1:" + std::to_string(handheld->port()) + ": X=128 Y=128 userID=2\n"))
         << server.out();
@@ -124,12 +126,12 @@ TEST(ServerStates, PrintedOnFirstRecordAndOnEveryChangeOnly) {
     // The userID in the record is printed as sent, even when it is not the
     // player's id (a handheld whose ACK got lost sends 0).
     const std::vector<std::vector<uint8_t>> recordsA = {
-        stateRecord(0, 0, 1),  stateRecord(0, 0, 1),  stateRecord(2, 0, 1),  stateRecord(2, 0, 1),
-        stateRecord(2, -2, 1), stateRecord(2, -2, 0), stateRecord(2, -2, 0),
+        encodeState({0, 0, 1}),  encodeState({0, 0, 1}),  encodeState({2, 0, 1}),  encodeState({2, 0, 1}),
+        encodeState({2, -2, 1}), encodeState({2, -2, 0}), encodeState({2, -2, 0}),
     };
     for (const auto& r : recordsA) server.send(*a, "state", r);
-    server.send(*b, "state", stateRecord(0, 0, 1));  // same values as A's first, other player
-    server.send(*a, "state", stateRecord(255, 255, 1));
+    server.send(*b, "state", encodeState({0, 0, 1}));  // same values as A's first, other player
+    server.send(*a, "state", encodeState({255, 255, 1}));
     ASSERT_TRUE(server.waitFor(fromA + "X=255 Y=255 userID=1\n")) << server.out();
     ASSERT_TRUE(server.waitFor(fromB + "X=0 Y=0 userID=1\n")) << server.out();
 
@@ -158,7 +160,7 @@ TEST(ServerStates, SenderOnAnotherAddressIsMatchedByItsPortWhenUnambiguous) {
     ASSERT_TRUE(server.ready()) << server.out();
     ASSERT_TRUE(server.registerFrom(*registered, "desktop"));
 
-    server.send(*samePort, "state", stateRecord(4, 6, 1));
+    server.send(*samePort, "state", encodeState({4, 6, 1}));
     EXPECT_TRUE(server.waitFor("state id 1 from 127.0.0.3:" + std::to_string(registered->port()) +
                                ": X=4 Y=6 userID=1 (matched by port)\n"))
         << server.out();
@@ -167,7 +169,7 @@ TEST(ServerStates, SenderOnAnotherAddressIsMatchedByItsPortWhenUnambiguous) {
     auto twin = clientPeer("127.0.0.5", registered->port());
     ASSERT_TRUE(twin);
     ASSERT_TRUE(server.registerFrom(*twin, "desktop"));
-    server.send(*samePort, "state", stateRecord(8, 6, 1));
+    server.send(*samePort, "state", encodeState({8, 6, 1}));
     EXPECT_TRUE(server.waitFor("ignored: unknown player: state record from 127.0.0.3:")) << server.out();
 }
 
@@ -191,7 +193,7 @@ TEST(ServerMalformed, IgnoredCountedByReasonAndServerKeepsServing) {
     ASSERT_TRUE(
         server.waitFor("ignored: wrong size: 13-byte datagram from " + peerAt + " on state port (expected 12)\n"))
         << server.out();
-    server.send(*stranger, "state", stateRecord(1, 1, 1));
+    server.send(*stranger, "state", encodeState({1, 1, 1}));
     ASSERT_TRUE(server.waitFor(
         "ignored: unknown player: state record from 127.0.0.1:" + std::to_string(stranger->port()) + "\n"))
         << server.out();
@@ -202,7 +204,7 @@ TEST(ServerMalformed, IgnoredCountedByReasonAndServerKeepsServing) {
         {'A', 'D', 'D', 'M', 'E', 0},
         {'a', 'd', 'd', 'm', 'e'},
         {'A', 'D', 'D', 'M', 'F'},
-        stateRecord(1, 2, 3),
+        encodeState({1, 2, 3}),
         std::vector<uint8_t>(1500, 'A'),
     };
     for (const char* role : {"desktop", "handheld"})
@@ -212,7 +214,7 @@ TEST(ServerMalformed, IgnoredCountedByReasonAndServerKeepsServing) {
 
     ASSERT_TRUE(server.registerFrom(*peer, "desktop"));
     for (size_t size : {0, 1, 11, 24, 1500}) server.send(*peer, "state", std::vector<uint8_t>(size, 7));
-    server.send(*peer, "state", stateRecord(3, 4, 1));
+    server.send(*peer, "state", encodeState({3, 4, 1}));
     ASSERT_TRUE(server.waitFor("X=3 Y=4 userID=1\n")) << server.out();
 
     auto result = server.stop();
@@ -239,24 +241,24 @@ TEST(ServerCapacity, NewPlayerTakesTheSlotOfTheOneSilentLongestWithAFreshId) {
     ASSERT_TRUE(server.registerFrom(*a, "desktop"));
     ASSERT_TRUE(server.registerFrom(*b, "desktop"));
     // A state record counts as being heard from: b, not a, is now silent longest.
-    server.send(*a, "state", stateRecord(0, 0, 10));
+    server.send(*a, "state", encodeState({0, 0, 10}));
     ASSERT_TRUE(server.waitFor("state id 10 from " + at(a) + ": X=0 Y=0 userID=10\n")) << server.out();
 
     auto ackC = server.registerFrom(*c, "handheld");
     ASSERT_TRUE(ackC);
-    EXPECT_EQ(ackC->data, le32(12));
+    EXPECT_EQ(ackC->data, encodeId(12));
     EXPECT_TRUE(server.waitFor("register " + at(c) + " (handheld) -> id 12 (replaces id 11 of " + at(b) + ")\n"))
         << server.out();
 
-    server.send(*b, "state", stateRecord(1, 1, 11));
+    server.send(*b, "state", encodeState({1, 1, 11}));
     EXPECT_TRUE(server.waitFor("ignored: unknown player: state record from " + at(b) + "\n")) << server.out();
-    server.send(*a, "state", stateRecord(2, 0, 10));
+    server.send(*a, "state", encodeState({2, 0, 10}));
     EXPECT_TRUE(server.waitFor("state id 10 from " + at(a) + ": X=2 Y=0 userID=10\n")) << server.out();
 
     // Coming back makes b a new player: a new id, never its old one, in c's slot.
     auto ackB = server.registerFrom(*b, "desktop");
     ASSERT_TRUE(ackB);
-    EXPECT_EQ(ackB->data, le32(13));
+    EXPECT_EQ(ackB->data, encodeId(13));
     EXPECT_TRUE(server.waitFor("register " + at(b) + " (desktop) -> id 13 (replaces id 12 of " + at(c) + ")\n"))
         << server.out();
 
@@ -294,8 +296,8 @@ TEST(ServerPorts, PortInUseIsNamedAndTheOthersAreServed) {
     auto peer = clientPeer();
     auto ack = server.registerFrom(*peer, "handheld");
     ASSERT_TRUE(ack);
-    EXPECT_EQ(ack->data, le32(1));
-    server.send(*peer, "state", stateRecord(1, 1, 1));
+    EXPECT_EQ(ack->data, encodeId(1));
+    server.send(*peer, "state", encodeState({1, 1, 1}));
     EXPECT_TRUE(server.waitFor("state id 1 from")) << server.out();
 }
 
@@ -319,7 +321,7 @@ TEST_P(ServerStopSignal, ExitsZeroAfterOneSummaryLine) {
     ASSERT_TRUE(server.ready()) << server.out();
     auto peer = clientPeer();
     ASSERT_TRUE(server.registerFrom(*peer, "desktop"));
-    server.send(*peer, "state", stateRecord(2, 0, 1));
+    server.send(*peer, "state", encodeState({2, 0, 1}));
     server.send(*peer, "desktop", {'x'});
     ASSERT_TRUE(server.waitFor("ignored: ")) << server.out();
     ASSERT_TRUE(server.waitFor("X=2 Y=0")) << server.out();

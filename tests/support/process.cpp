@@ -237,16 +237,38 @@ Process::~Process() {
     closeFd(wakeWrite_);
 }
 
-std::optional<std::string> waitForOutput(Process& process, const std::regex& pattern,
-                                         std::chrono::milliseconds timeout) {
+OutputTest containing(std::string text) {
+    return [text = std::move(text)](const std::string& out) { return out.find(text) != std::string::npos; };
+}
+
+OutputTest exactly(std::string text) {
+    return [text = std::move(text)](const std::string& out) { return out == text; };
+}
+
+bool waitForOutput(Process& process, const OutputTest& done, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        std::string out = process.outSoFar();
-        std::smatch m;
-        if (std::regex_search(out, m, pattern)) return m.size() > 1 ? m[1].str() : m[0].str();
-        if (std::chrono::steady_clock::now() > deadline || !process.running()) return std::nullopt;
+        if (done(process.outSoFar())) return true;
+        if (!process.running()) {
+            process.wait(std::chrono::milliseconds(0));  // collects what is still in the pipe
+            return done(process.outSoFar());
+        }
+        if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+}
+
+std::optional<std::string> waitForOutput(Process& process, const std::regex& pattern,
+                                         std::chrono::milliseconds timeout) {
+    std::string found;
+    auto search = [&](const std::string& out) {
+        std::smatch m;
+        if (!std::regex_search(out, m, pattern)) return false;
+        found = m.size() > 1 ? m[1].str() : m[0].str();
+        return true;
+    };
+    if (!waitForOutput(process, search, timeout)) return std::nullopt;
+    return found;
 }
 
 ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,

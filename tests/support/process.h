@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -58,9 +59,17 @@ private:
     std::thread reader_;
 };
 
-// The first capture of `pattern` in the process's standard output (the whole
-// match if it has none), once it appears within `timeout`; nullopt if it does
-// not, or if the process ends first.
+// What the process's standard output so far must look like for a wait to end.
+using OutputTest = std::function<bool(const std::string& out)>;
+OutputTest containing(std::string text);
+OutputTest exactly(std::string text);
+
+// The one wait for output: true once `done` accepts the standard output
+// within `timeout`; false if it does not, or if the process ends first (its
+// output read to the end before the last look).
+bool waitForOutput(Process& process, const OutputTest& done, std::chrono::milliseconds timeout);
+// The first capture of `pattern` in the standard output (the whole match if
+// it has none), once it appears; nullopt as above.
 std::optional<std::string> waitForOutput(Process& process, const std::regex& pattern,
                                          std::chrono::milliseconds timeout);
 

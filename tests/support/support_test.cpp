@@ -54,9 +54,20 @@ TEST(Process, ReportsAProgramThatCannotRun) {
 TEST(Process, OutputIsReadableWhileRunning) {
     auto p = Process::start({"sh", "-c", "echo ready; exec sleep 30"});
     ASSERT_TRUE(p);
-    auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (p->outSoFar().empty() && std::chrono::steady_clock::now() < deadline) usleep(5000);
-    EXPECT_EQ(p->outSoFar(), "ready\n");
+    EXPECT_TRUE(waitForOutput(*p, exactly("ready\n"), 5s)) << p->outSoFar();
+    EXPECT_TRUE(p->running());
+}
+
+// The last lines of a process that has just ended still count, a capture is
+// what comes back, and a wait for output that never comes ends with the process.
+TEST(Process, OutputWaitsReadAnEndedProcessToTheEnd) {
+    auto p = Process::start({"sh", "-c", "echo one; echo 'id 42'; echo three"});
+    ASSERT_TRUE(p);
+    EXPECT_TRUE(waitForOutput(*p, exactly("one\nid 42\nthree\n"), 5s)) << p->outSoFar();
+    EXPECT_EQ(waitForOutput(*p, std::regex("id ([0-9]+)"), 5s), "42");
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_FALSE(waitForOutput(*p, containing("four"), 60s));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 30s);
 }
 
 TEST(UdpPeer, RoundTripAndAPortInUseFails) {

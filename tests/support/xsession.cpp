@@ -76,25 +76,13 @@ std::unique_ptr<Xvfb> Xvfb::start(std::chrono::milliseconds timeout, std::string
     auto server = Process::start(
         {"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"}, {}, &why);
     if (!server) return fail("cannot start Xvfb: " + why);
-    auto deadline = Clock::now() + timeout;
-    std::string number;
-    while (Clock::now() < deadline) {
-        std::string out = server->outSoFar();
-        auto nl = out.find('\n');
-        if (nl != std::string::npos) {
-            number = out.substr(0, nl);
-            break;
-        }
-        if (!server->running()) {
-            auto r = server->wait(std::chrono::milliseconds(1000));
-            return fail("Xvfb exited early: " + r.err);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (number.empty()) return fail("Xvfb did not report a display in time: " + server->errSoFar());
+    const auto deadline = Clock::now() + timeout;
+    auto number = waitForOutput(*server, std::regex("^([^\n]*)\n"), timeout);
+    if (!server->running()) return fail("Xvfb exited early: " + server->wait(std::chrono::milliseconds(1000)).err);
+    if (!number || number->empty()) return fail("Xvfb did not report a display in time: " + server->errSoFar());
 
     std::unique_ptr<Xvfb> x(new Xvfb);
-    x->display_ = ":" + number;
+    x->display_ = ":" + *number;
     x->server_ = std::move(server);
     while (Clock::now() < deadline) {
         if (Display* d = XOpenDisplay(x->display_.c_str())) {

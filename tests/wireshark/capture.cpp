@@ -7,7 +7,6 @@
 #include <charconv>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace vxshark {
 
@@ -86,11 +85,7 @@ bool Capture::mark(std::string& error) {
             return false;
         }
         marker_->sendTo(self, payload.data(), payload.size());
-        const auto resend = std::chrono::steady_clock::now() + kMarkerResend;
-        while (std::chrono::steady_clock::now() < resend) {
-            if (dumpcap_->outSoFar().find(payload) != std::string::npos) return true;
-            std::this_thread::sleep_for(10ms);
-        }
+        if (vxtest::waitForOutput(*dumpcap_, vxtest::containing(payload), kMarkerResend)) return true;
     }
     error = "dumpcap did not capture a datagram on lo in time: " + dumpcap_->errSoFar();
     return false;

@@ -14,6 +14,7 @@
 
 #include "capture.h"
 #include "process.h"
+#include "temp_dir.h"
 #include "udp_peer.h"
 #include "xsession.h"
 
@@ -31,18 +32,6 @@ constexpr auto kPatience = 120s;
 #else
 constexpr auto kPatience = 40s;
 #endif
-
-struct TempDir {
-    TempDir() {
-        char pattern[] = "/tmp/vx-wireshark-XXXXXX";
-        path = mkdtemp(pattern) ? pattern : "";
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path.empty()) std::filesystem::remove_all(path, ec);
-    }
-    std::string path;
-};
 
 // Skips the case where this process may not capture on lo or serve port 80.
 #define SKIP_UNLESS_ROOT()                                                                                             \
@@ -125,8 +114,8 @@ ServerLog foldCapture(const std::vector<VxRow>& rows) {
 TEST(Dissector, RealSessionListsWhatTheServerLogged) {
     const std::string address = vxtest::uniqueLoopbackAddress();
     SKIP_UNLESS_ROOT();
-    TempDir dir;
-    ASSERT_FALSE(dir.path.empty());
+    vxtest::TempDir dir("vx-wireshark");
+    ASSERT_TRUE(dir.ok());
     START_CAPTURE(capture, address);
 
     // The default ports, as the clients use them: 9779 for the desktop's
@@ -174,7 +163,7 @@ TEST(Dissector, RealSessionListsWhatTheServerLogged) {
     const auto handheldEnd = handheld->wait(kPatience);
     ASSERT_EQ(handheldEnd.exitCode, 0) << handheldEnd.err;
 
-    const std::string file = dir.path + "/session.pcapng";
+    const std::string file = dir.file("session.pcapng");
     ASSERT_TRUE(capture->finish(file, captureError)) << captureError;
     auto rows = vxshark::readVx(file, {}, error);
     ASSERT_TRUE(rows) << error;
@@ -183,12 +172,13 @@ TEST(Dissector, RealSessionListsWhatTheServerLogged) {
     // Each client's last datagram is a change the server logs; once its log
     // has caught up with the capture, it has read everything captured.
     const ServerLog seen = foldCapture(*rows);
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        const ServerLog sofar = parseServerLog(server->outSoFar());
-        if (sofar.idsByClient == seen.idsByClient && sofar.statesByClient == seen.statesByClient) break;
-        std::this_thread::sleep_for(10ms);
-    }
+    vxtest::waitForOutput(
+        *server,
+        [&](const std::string& out) {
+            const ServerLog sofar = parseServerLog(out);
+            return sofar.idsByClient == seen.idsByClient && sofar.statesByClient == seen.statesByClient;
+        },
+        10s);
     server->terminate(SIGTERM);
     const auto serverEnd = server->wait(10s);
     ASSERT_EQ(serverEnd.exitCode, 0) << serverEnd.err;
@@ -214,8 +204,8 @@ TEST(Dissector, RealSessionListsWhatTheServerLogged) {
 TEST(Dissector, MalformedDatagramsAreNamedAndStillDissected) {
     const std::string address = vxtest::uniqueLoopbackAddress();
     SKIP_UNLESS_ROOT();
-    TempDir dir;
-    ASSERT_FALSE(dir.path.empty());
+    vxtest::TempDir dir("vx-wireshark");
+    ASSERT_TRUE(dir.ok());
     std::string error;
     std::unique_ptr<vxtest::UdpPeer> peers[4];
     const uint16_t ports[4] = {9779, 80, 9780, 9781};
@@ -244,7 +234,7 @@ TEST(Dissector, MalformedDatagramsAreNamedAndStillDissected) {
     send(*client, to(9780), record.substr(0, 11));
     send(*client, to(9780), record + "!");
     send(*client, to(9781), record);
-    const std::string file = dir.path + "/malformed.pcapng";
+    const std::string file = dir.file("malformed.pcapng");
     ASSERT_TRUE(capture->finish(file, captureError)) << captureError;
 
     auto rows = vxshark::readVx(file, {}, error);
