@@ -23,18 +23,10 @@ _start:
         ldr     r0, =__data_load
         ldr     r1, =__data_start
         ldr     r2, =__data_end
-        cmp     r0, r1
-        beq     2f
-1:      cmp     r1, r2
-        ldrlo   r3, [r0], #4
-        strlo   r3, [r1], #4
-        blo     1b
-2:      ldr     r0, =__bss_start
+        bl      vxCopyWords
+        ldr     r0, =__bss_start
         ldr     r1, =__bss_end
-        mov     r2, #0
-3:      cmp     r0, r1
-        strlo   r2, [r0], #4
-        blo     3b
+        bl      vxClearWords
 
         @ Interrupt handler for the BIOS; no interrupt served yet.
         ldr     r0, =vxIrqEntry
@@ -49,25 +41,6 @@ _start:
         add     r1, r12, #0x134
         strh    r0, [r1]
 
-        msr     cpsr_c, #0x5F           @ system mode, IRQ on (the master enable still gates it)
-        ldr     r0, =__libc_init_array
-        mov     lr, pc
-        bx      r0
-        mov     r0, #0
-        mov     r1, #0
-        ldr     r2, =main
-        mov     lr, pc
-        bx      r2
-        ldr     r2, =_exit
-        bx      r2
+        b       vxEnterC
         .size _start, . - _start
         .pool
-
-        .text
-        .global _init
-        .global _fini
-        .type _init, %function
-        .type _fini, %function
-_init:
-_fini:
-        bx      lr

@@ -77,21 +77,21 @@ _start:
         ldr     r0, =__itcm_load
         ldr     r1, =__itcm_start
         ldr     r2, =__itcm_end
-        bl      copy_words
+        bl      vxCopyWords
         ldr     r0, =__dtcm_load
         ldr     r1, =__dtcm_start
         ldr     r2, =__dtcm_end
-        bl      copy_words
+        bl      vxCopyWords
         ldr     r0, =__data_load
         ldr     r1, =__data_start
         ldr     r2, =__data_end
-        bl      copy_words
+        bl      vxCopyWords
         ldr     r0, =__bss_start
         ldr     r1, =__bss_end
-        bl      clear_words
+        bl      vxClearWords
         ldr     r0, =__dtcm_bss_start
         ldr     r1, =__dtcm_bss_end
-        bl      clear_words
+        bl      vxClearWords
 
         @ Interrupt handler for the BIOS; no interrupt served yet.
         ldr     r0, =vxIrqEntry
@@ -106,44 +106,6 @@ _start:
         orr     r0, r0, #0x8000
         strh    r0, [r1, #4]
 
-        msr     cpsr_c, #0x5F           @ system mode, IRQ on (the master enable still gates it)
-        ldr     r0, =__libc_init_array
-        mov     lr, pc
-        bx      r0
-        mov     r0, #0
-        mov     r1, #0
-        ldr     r2, =main
-        mov     lr, pc
-        bx      r2
-        ldr     r2, =_exit
-        bx      r2
-
-@ copy_words(from r0, to r1, end r2): word copy, nothing when to == from.
-copy_words:
-        cmp     r0, r1
-        bxeq    lr
-1:      cmp     r1, r2
-        ldrlo   r3, [r0], #4
-        strlo   r3, [r1], #4
-        blo     1b
-        bx      lr
-
-@ clear_words(from r0, end r1)
-clear_words:
-        mov     r2, #0
-1:      cmp     r0, r1
-        strlo   r2, [r0], #4
-        blo     1b
-        bx      lr
+        b       vxEnterC
         .size _start, . - _start
         .pool
-
-@ newlib's constructor runner calls these around the init arrays.
-        .text
-        .global _init
-        .global _fini
-        .type _init, %function
-        .type _fini, %function
-_init:
-_fini:
-        bx      lr
