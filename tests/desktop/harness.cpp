@@ -31,31 +31,6 @@ std::vector<std::string> clientEnv(const vxtest::Xvfb* x, std::vector<std::strin
     return env;
 }
 
-Lit litPixels(const Image& image, int threshold) {
-    Lit lit;
-    int best = -1;
-    for (int y = 0; y < image.height; ++y)
-        for (int x = 0; x < image.width; ++x) {
-            auto p = image.pixel(x, y);
-            int sum = p[0] + p[1] + p[2];
-            if (p[0] <= threshold && p[1] <= threshold && p[2] <= threshold) continue;
-            if (lit.count == 0) {
-                lit.minX = lit.maxX = x;
-                lit.minY = lit.maxY = y;
-            }
-            ++lit.count;
-            lit.minX = std::min(lit.minX, x);
-            lit.maxX = std::max(lit.maxX, x);
-            lit.minY = std::min(lit.minY, y);
-            lit.maxY = std::max(lit.maxY, y);
-            if (sum > best) {
-                best = sum;
-                lit.brightest = p;
-            }
-        }
-    return lit;
-}
-
 void expectedCentre(int X, int Y, int width, int height, double& px, double& py) {
     const double pi = 3.14159265358979323846;
     double f = 1.0 / std::tan(138.0 / 2.0 * pi / 180.0);
@@ -107,7 +82,7 @@ std::unique_ptr<Session> Session::open(const std::vector<uint8_t>& ack, std::str
     // The first drawn cross: the client has finished opening its window.
     vxtest::Image first;
     if (!s->xc->waitForPicture(
-            s->window, kStartTimeout, [](const Image& i) { return vxtest::litPixelCount(i) > 0; }, first)) {
+            s->window, kStartTimeout, [](const Image& i) { return litPixels(i).count > 0; }, first)) {
         error = "the window never showed the cross";
         return nullptr;
     }

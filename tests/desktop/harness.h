@@ -24,6 +24,8 @@ namespace vxdesk {
 using namespace std::chrono_literals;
 using vxtest::Datagram;
 using vxtest::Image;
+using vxtest::Lit;
+using vxtest::litPixels;
 using vxtest::Process;
 using vxtest::UdpPeer;
 
@@ -46,15 +48,6 @@ std::string clientPath();
 // Environment for a client run: the display (if any), the software renderer
 // and no DNS query ever leaving the host.
 std::vector<std::string> clientEnv(const vxtest::Xvfb* x, std::vector<std::string> extra = {});
-
-// Where and what the lit pixels of a screenshot are.
-struct Lit {
-    int count = 0, minX = 0, maxX = 0, minY = 0, maxY = 0;
-    std::array<uint8_t, 3> brightest{};
-    double centreX() const { return (minX + maxX) / 2.0; }
-    double centreY() const { return (minY + maxY) / 2.0; }
-};
-Lit litPixels(const Image& image, int threshold = 40);
 
 // Where the cross's centre lands, in window pixels from the top-left, for a
 // tank at (X, Y) in a window of the given size: 138 degree field of view,

@@ -63,7 +63,7 @@ TEST(WholeSession, DesktopAndHandheldPlayersBothReachTheServer) {
     ASSERT_NE(window, 0u) << desktop->outSoFar() << desktop->errSoFar();
     vxtest::Image cross;
     ASSERT_TRUE(xc->waitForPicture(
-        window, kPatience, [](const vxtest::Image& i) { return vxtest::litPixelCount(i) > 0; }, cross))
+        window, kPatience, [](const vxtest::Image& i) { return vxtest::litPixels(i).count > 0; }, cross))
         << "the desktop client never drew its cross";
     ASSERT_TRUE(xc->focus(window));
     auto desktopId =

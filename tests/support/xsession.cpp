@@ -5,6 +5,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <functional>
@@ -195,11 +196,29 @@ bool XClient::windowSize(XWindowId w, int& width, int& height) {
     return true;
 }
 
-int litPixelCount(const Image& image, int threshold) {
-    int count = 0;
-    for (size_t i = 0; i + 2 < image.rgb.size(); i += 3)
-        if (image.rgb[i] > threshold || image.rgb[i + 1] > threshold || image.rgb[i + 2] > threshold) ++count;
-    return count;
+Lit litPixels(const Image& image, int threshold) {
+    Lit lit;
+    int best = -1;
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) {
+            auto p = image.pixel(x, y);
+            int sum = p[0] + p[1] + p[2];
+            if (p[0] <= threshold && p[1] <= threshold && p[2] <= threshold) continue;
+            if (lit.count == 0) {
+                lit.minX = lit.maxX = x;
+                lit.minY = lit.maxY = y;
+            }
+            ++lit.count;
+            lit.minX = std::min(lit.minX, x);
+            lit.maxX = std::max(lit.maxX, x);
+            lit.minY = std::min(lit.minY, y);
+            lit.maxY = std::max(lit.maxY, y);
+            if (sum > best) {
+                best = sum;
+                lit.brightest = p;
+            }
+        }
+    return lit;
 }
 
 bool XClient::waitForPicture(XWindowId w, std::chrono::milliseconds timeout,

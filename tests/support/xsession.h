@@ -28,8 +28,15 @@ struct Image {
     std::array<uint8_t, 3> pixel(int x, int y) const;
 };
 
-// Pixels with some channel above `threshold`: what a program has drawn on black.
-int litPixelCount(const Image& image, int threshold = 40);
+// Where and what the lit pixels of a picture are: those with some channel
+// above `threshold`, what a program has drawn on black.
+struct Lit {
+    int count = 0, minX = 0, maxX = 0, minY = 0, maxY = 0;
+    std::array<uint8_t, 3> brightest{};
+    double centreX() const { return (minX + maxX) / 2.0; }
+    double centreY() const { return (minY + maxY) / 2.0; }
+};
+Lit litPixels(const Image& image, int threshold = 40);
 
 class Xvfb {
 public:

@@ -146,7 +146,7 @@ TEST(Dissector, RealSessionListsWhatTheServerLogged) {
     ASSERT_NE(window, 0u) << desktop->outSoFar() << desktop->errSoFar();
     vxtest::Image drawn;
     ASSERT_TRUE(xc->waitForPicture(
-        window, kPatience, [](const vxtest::Image& i) { return vxtest::litPixelCount(i) > 0; }, drawn))
+        window, kPatience, [](const vxtest::Image& i) { return vxtest::litPixels(i).count > 0; }, drawn))
         << "the desktop client never drew its cross";
     ASSERT_TRUE(xc->focus(window));
     // Right, Up, Right: the desktop tank ends at X=4 Y=2. The client steps by
