@@ -1,8 +1,13 @@
 // The block of main memory through which the two halves of the device's
-// wireless stand-in talk. The main half lays it out and hands its address to
+// wireless library talk. The main half lays it out and hands its address to
 // the program, which carries it to the co-processor in the FIFO handshake;
 // each half rings the other through the programs' sync handlers. The main
 // processor reaches it through the uncached view of main memory.
+//
+// Link-layer traffic crosses the block as Ethernet II frames (destination
+// MAC, source MAC, big-endian type, payload): the co half turns them into
+// 802.11 data frames with LLC/SNAP and back, the main half's IPv4 stack never
+// sees 802.11.
 #ifndef VX_DEVICE_WIFI_BLOCK_H
 #define VX_DEVICE_WIFI_BLOCK_H
 
@@ -19,8 +24,55 @@ constexpr uint32_t kWifiMagic = 0x46575856;  // "VXWF"
 // makes the main half ready.
 enum CoState : uint32_t { kCoAbsent = 0, kCoAttached = 1, kCoListening = 2, kCoRunning = 3 };
 
-// Association states, numbered as Wifi_AssocStatus reports them.
-enum AssocState : uint32_t { kAssocDisconnected = 0, kAssocSearching = 1, kAssocCannotConnect = 6 };
+// Association states, numbered as Wifi_AssocStatus reports them. The co half
+// reports up to kAssocAcquiringDhcp, which means "joined, the link carries
+// frames"; the main half's stack takes it from there to kAssocAssociated.
+enum AssocState : uint32_t {
+    kAssocDisconnected = 0,
+    kAssocSearching = 1,
+    kAssocAuthenticating = 2,
+    kAssocAssociating = 3,
+    kAssocAcquiringDhcp = 4,
+    kAssocAssociated = 5,
+    kAssocCannotConnect = 6,
+};
+
+// An Ethernet II frame: 14 bytes of header and at most 1500 of payload.
+constexpr uint32_t kEthHeader = 14;
+constexpr uint32_t kFrameMax = kEthHeader + 1500;
+
+struct FrameSlot {
+    uint32_t length;  // bytes of data in use
+    uint8_t data[(kFrameMax + 3) / 4 * 4];
+};
+
+// One producer, one consumer: the producer fills slot[head % N], then bumps
+// head; the consumer reads slot[tail % N], then bumps tail. Both counters run
+// freely and wrap; the ring is full when head - tail == N, and a frame that
+// finds it full is dropped and counted by its producer.
+template <uint32_t N>
+struct FrameRing {
+    uint32_t head;
+    uint32_t tail;
+    uint32_t dropped;
+    uint32_t pad;
+    FrameSlot slot[N];
+};
+
+constexpr uint32_t kRxFrames = 8;  // co -> main
+constexpr uint32_t kTxFrames = 8;  // main -> co
+
+// What the co half learnt at bring-up and from the access-point slot it
+// joined with. Addresses are in network order; ip == 0 asks for DHCP.
+struct Station {
+    uint8_t mac[6];
+    uint16_t pad;
+    uint32_t ip;
+    uint32_t gateway;
+    uint32_t subnetMask;
+    uint32_t dns1;
+    uint32_t dns2;
+};
 
 struct WifiBlock {
     uint32_t magic;
@@ -34,11 +86,17 @@ struct WifiBlock {
     uint32_t connectRequest;
     uint32_t statusRequest;
     uint32_t assocStatus;
+    // Bumped by the co half each time it joins a network, after `station` is
+    // written: the main half starts its address set-up afresh on a change.
+    uint32_t joinCount;
+    Station station;
+    FrameRing<kRxFrames> rx;
+    FrameRing<kTxFrames> tx;
 };
 
 // The search a request starts lasts this many frames (3 s, as long as the
 // simulated handheld searches a world without the stored access point) before
-// the co half gives up: there is no radio driver, so none is ever found.
+// the co half gives up.
 constexpr uint32_t kSearchFrames = 180;
 
 }  // namespace vxdevice
