@@ -47,26 +47,12 @@ constexpr int kPerCall = 64;
     std::exit(1);
 }
 
-// Bytes waiting in a bound socket's receive queue, from /proc/net/udp.
-uint64_t queuedBytes(const sockaddr_in& bound) {
-    char local[32];
-    std::snprintf(local, sizeof local, "%08X:%04X", bound.sin_addr.s_addr, ntohs(bound.sin_port));
-    std::ifstream in("/proc/net/udp");
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream fields(line);
-        std::string slot, address, remote, state, queues;
-        fields >> slot >> address >> remote >> state >> queues;
-        if (address == local) return std::strtoull(queues.substr(queues.find(':') + 1).c_str(), nullptr, 16);
-    }
-    return 0;
-}
-
 // Waits (bounded) until the receiver has taken everything off its sockets.
 Clock::time_point drained(const std::vector<sockaddr_in>& sockets) {
     const auto deadline = Clock::now() + 30s;
     for (;;) {
         uint64_t queued = 0;
-        for (const auto& s : sockets) queued += queuedBytes(s);
+        for (const auto& s : sockets) queued += vxtest::udpQueue(s).value_or(vxtest::UdpQueue{}).bytes;
         if (queued == 0 || Clock::now() > deadline) return Clock::now();
         std::this_thread::sleep_for(1ms);
     }

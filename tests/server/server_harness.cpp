@@ -143,4 +143,39 @@ IgnoredLines tallyIgnored(const std::string& out) {
     return t;
 }
 
+PlayerStateLines tallyPlayerStates(const std::string& out, const std::string& prefix) {
+    static const std::regex written("X=(-?[0-9]+) Y=(-?[0-9]+) userID=(-?[0-9]+)( \\(matched by port\\))?");
+    static const std::regex more(
+        "([0-9]+) more changes?, last X=(-?[0-9]+) Y=(-?[0-9]+) userID=(-?[0-9]+)"
+        "( \\(matched by port\\))?");
+    PlayerStateLines t;
+    std::smatch m;
+    for (size_t at = 0; at < out.size();) {
+        size_t end = out.find('\n', at);
+        if (end == std::string::npos) end = out.size();
+        if (out.compare(at, prefix.size(), prefix) == 0) {
+            const std::string rest = out.substr(at + prefix.size(), end - at - prefix.size());
+            size_t firstNumber = 0;
+            if (std::regex_match(rest, m, written)) {
+                ++t.written;
+                ++t.changes;
+                firstNumber = 1;
+            } else if (std::regex_match(rest, m, more)) {
+                ++t.moreLines;
+                t.changes += std::stoull(m[1]);
+                firstNumber = 2;
+            } else {
+                t.unreadable.push_back(rest);
+            }
+            if (firstNumber != 0) {
+                t.latest =
+                    vxProtocol{std::stoi(m[firstNumber]), std::stoi(m[firstNumber + 1]), std::stoi(m[firstNumber + 2])};
+                t.lastAt = at;
+            }
+        }
+        at = end + 1;
+    }
+    return t;
+}
+
 }  // namespace servertest

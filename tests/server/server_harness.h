@@ -74,4 +74,17 @@ struct IgnoredLines {
 };
 IgnoredLines tallyIgnored(const std::string& out);
 
+// One player's "state id" lines: "PREFIX X=x Y=y userID=u" for each change
+// written, "PREFIX M more changes, last X=x Y=y userID=u" for those held back.
+// `prefix` is "state id N from ADDR:PORT: ".
+struct PlayerStateLines {
+    uint64_t written = 0;               // lines of one change each
+    uint64_t moreLines = 0;             // "more changes" lines
+    uint64_t changes = 0;               // every change told: written + the Ms
+    std::optional<vxProtocol> latest;   // the position the last of its lines gives
+    size_t lastAt = std::string::npos;  // where that line starts in the log
+    std::vector<std::string> unreadable;
+};
+PlayerStateLines tallyPlayerStates(const std::string& out, const std::string& prefix);
+
 }  // namespace servertest

@@ -3,6 +3,7 @@
 #ifndef VX_SERVER_PLAYERS_H
 #define VX_SERVER_PLAYERS_H
 
+#include "state_limit.h"
 #include "vxProtocol.h"
 
 #include <netinet/in.h>
@@ -19,6 +20,7 @@ struct Player {
     int32_t id = 0;
     bool hasState = false;
     vxProtocol last{};
+    StateLineBudget stateLines;
 };
 
 class PlayerTable {
@@ -38,6 +40,10 @@ public:
     // address (a client that sends to another server address than it
     // registered with keeps its socket, so its port).
     Player* heardFromSender(const sockaddr_in& from, bool& byPortOnly);
+
+    // The player a new one would replace now: when the table is full, the one
+    // silent longest.
+    Player* toBeReplaced() { return full() && !order_.empty() ? &order_.front() : nullptr; }
 
     // Adds a player for `from`, which must not have one. When the table is
     // full the player silent longest is dropped and copied to `replaced`.

@@ -36,7 +36,7 @@ std::string formatAddress(const sockaddr_in& address) {
 
 Server::Server(const Options& options, std::FILE* out, std::FILE* err)
     : options_(options), out_(out), err_(err), players_(static_cast<size_t>(options.maxPlayers)),
-      nextId_(static_cast<uint32_t>(options.firstId)), idsLeft_(uint64_t{1} << 32) {}
+      nextId_(static_cast<uint32_t>(options.firstId)), idsLeft_(uint64_t{1} << 32), stateLines_(Clock::now()) {}
 
 Server::~Server() {
     for (int fd : fds_)
@@ -100,11 +100,13 @@ int Server::run(int stopFd) {
             roles[count - 1] = static_cast<Role>(role);
             polls[count++] = {fds_[role], POLLIN, 0};
         }
-        // Held-back "ignored" lines are told when their second is over, even
-        // if nothing arrives after it.
+        // Held-back lines are told when their second is over, even if nothing
+        // arrives after it.
+        std::optional<Clock::time_point> due = ignoreLines_.due();
+        if (auto states = stateLines_.due(); states && (!due || *states < *due)) due = states;
         int timeoutMs = -1;
-        if (auto due = ignoreLines_.due()) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - IgnoreLineLimit::Clock::now());
+        if (due) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now());
             timeoutMs = static_cast<int>(std::max<int64_t>(0, left.count()));
         }
         if (poll(polls, count, timeoutMs) < 0) {
@@ -115,7 +117,9 @@ int Server::run(int stopFd) {
         // One batch per socket and wake-up, so a flood on one port cannot starve the others.
         for (nfds_t i = 1; i < count; ++i)
             if (polls[i].revents & (POLLIN | POLLERR)) drain(roles[i - 1]);
-        tellHeldBack(IgnoreLineLimit::Clock::now());
+        const auto now = Clock::now();
+        tellStatesHeldBack(now);
+        tellHeldBack(now);
         if (polls[0].revents & POLLIN) {
             signalfd_siginfo info{};
             if (read(stopFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
@@ -131,9 +135,13 @@ void Server::drain(Role role) {
         std::fprintf(err_, "vx-server: receive on %s port: %s\n", kRoleName[role], std::strerror(errno));
         return;
     }
+    // One time for the batch: it was all waiting at once. What a second
+    // that has ended held back is told before any line of this one.
+    const auto now = Clock::now();
+    tellStatesHeldBack(now);
     for (int i = 0; i < n; ++i) {
         ++counters_.datagrams;
-        if (role == State) onState(batch_.from(i), batch_.data(i), batch_.size(i));
+        if (role == State) onState(batch_.from(i), batch_.data(i), batch_.size(i), now);
         else onRegistration(role, batch_.from(i), batch_.data(i), batch_.size(i));
     }
 }
@@ -141,6 +149,18 @@ void Server::drain(Role role) {
 void Server::tellHeldBack(IgnoreLineLimit::Clock::time_point now, bool evenIfNotOver) {
     std::string held = ignoreLines_.takeHeldBack(now, evenIfNotOver);
     if (!held.empty()) line("%s", held.c_str());
+}
+
+void Server::tellStatesHeldBack(Clock::time_point now, bool evenIfNotOver) {
+    statesToTell_.clear();
+    stateLines_.takeHeldBack(now, evenIfNotOver, statesToTell_);
+    for (const HeldBackStates& held : statesToTell_) tellStatesHeldBack(held);
+}
+
+void Server::tellStatesHeldBack(const HeldBackStates& held) {
+    line("state id %d from %s: %llu more change%s, last X=%d Y=%d userID=%d%s", held.id,
+         formatAddress(held.from).c_str(), static_cast<unsigned long long>(held.changes), held.changes == 1 ? "" : "s",
+         held.last.X, held.last.Y, held.last.userID, held.byPortOnly ? " (matched by port)" : "");
 }
 
 template <typename Details>
@@ -176,6 +196,9 @@ void Server::onRegistration(Role role, const sockaddr_in& from, const unsigned c
             return;
         }
         --idsLeft_;
+        // Its changes held back are told before the line that says it is gone.
+        if (Player* going = players_.toBeReplaced())
+            if (auto held = stateLines_.takeHeldBack(*going)) tellStatesHeldBack(*held);
         didReplace = players_.full();
         player = &players_.add(from, static_cast<int32_t>(nextId_++), &replaced);
         if (didReplace) ++counters_.replaced;
@@ -195,7 +218,7 @@ void Server::onRegistration(Role role, const sockaddr_in& from, const unsigned c
                      sent < 0 ? std::strerror(errno) : "short send");
 }
 
-void Server::onState(const sockaddr_in& from, const unsigned char* data, size_t size) {
+void Server::onState(const sockaddr_in& from, const unsigned char* data, size_t size, Clock::time_point now) {
     if (size != sizeof(vxProtocol)) {
         ignore(IgnoreReason::WrongSize, [&] {
             return std::to_string(size) + "-byte datagram from " + formatAddress(from) + " on state port (expected 12)";
@@ -214,12 +237,13 @@ void Server::onState(const sockaddr_in& from, const unsigned char* data, size_t 
                    record.userID != player->last.userID;
     player->hasState = true;
     player->last = record;
-    if (changed)
+    if (changed && stateLines_.admit(*player, from, byPortOnly, now))
         line("state id %d from %s: X=%d Y=%d userID=%d%s", player->id, formatAddress(from).c_str(), record.X, record.Y,
              record.userID, byPortOnly ? " (matched by port)" : "");
 }
 
 void Server::printSummary(const char* reason) {
+    tellStatesHeldBack(Clock::now(), /*evenIfNotOver=*/true);
     tellHeldBack(IgnoreLineLimit::Clock::now(), /*evenIfNotOver=*/true);
     line(
         "summary: %llu registrations, %zu players, %llu state records, %llu ignored, %llu datagrams, "
