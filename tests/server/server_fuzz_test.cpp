@@ -2,7 +2,8 @@
 // near-misses of the protocol, and valid registrations and state records among
 // them, to all three ports from many source ports. The server must stay up,
 // stop cleanly on SIGINT, account for every datagram it received, keep its
-// player table and its log small, and never hand out an id twice.
+// player table and its log small, and never hand out an id twice. And one
+// registered player's flood of changes, which must not fill the log.
 #include "server_harness.h"
 
 #include <gtest/gtest.h>
