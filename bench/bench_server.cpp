@@ -275,6 +275,19 @@ public:
 
     const std::vector<sockaddr_in>& ports() const { return ports_; }
 
+    // Processor time it has used so far, user and system.
+    double cpuSeconds() const {
+        std::ifstream in("/proc/" + std::to_string(process_->pid()) + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        uint64_t ticks = 0;
+        // After the name: state is field 3, utime 14 and stime 15.
+        for (int n = 3; n <= 15 && fields >> field; ++n)
+            if (n >= 14) ticks += std::stoull(field);
+        return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+
     // Stops it; returns its log.
     std::string stop() {
         process_->terminate(SIGINT);
@@ -350,16 +363,21 @@ Figures barePhase(Sender& sender, bool states, uint64_t count) {
 
 struct LogFigures {
     uint64_t handled = 0, lines = 0, bytes = 0;
+    double cpuSeconds = 0;
 };
 
-// One player's changes, none dropped: how much log they make.
+// One player's changes, none dropped: how much log they make, and the
+// processor time they cost the server (a figure a busy machine disturbs less
+// than a rate).
 LogFigures logPhase(const std::string& binary, Sender& sender, uint64_t count) {
     ServerRun server(binary);
     registerPlayers(sender, server, 1);
+    const double cpuBefore = server.cpuSeconds();
     sender.sendStatesPaced(server.ports(), count);
     drained(server.ports());
+    const double cpu = server.cpuSeconds() - cpuBefore;
     const std::string log = server.stop();
-    return {summaryField(log, "state records"), countLines(log), log.size()};
+    return {summaryField(log, "state records"), countLines(log), log.size(), cpu};
 }
 
 struct ServerFigures {
@@ -379,6 +397,7 @@ void print(const char* name, const ServerFigures& s, const Figures& bareStates, 
     std::printf("%s log for one player's %" PRIu64 " changes (%" PRIu64 " handled): %" PRIu64 " lines\n", name, count,
                 s.log.handled, s.log.lines);
     std::printf("%s log bytes for one player's %" PRIu64 " changes: %" PRIu64 " bytes\n", name, count, s.log.bytes);
+    std::printf("%s processor time for one player's %" PRIu64 " changes: %.2f s\n", name, count, s.log.cpuSeconds);
     // What the kernel dropped for want of buffer room was not handled.
     std::printf("dropped, %s state records: %" PRIu64 " datagrams\n", name, s.states.sent - s.states.handled);
     std::printf("dropped, %s junk: %" PRIu64 " datagrams\n", name, s.junk.sent - s.junk.handled);
