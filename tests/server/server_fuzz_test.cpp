@@ -2,8 +2,9 @@
 // near-misses of the protocol, and valid registrations and state records among
 // them, to all three ports from many source ports. The server must stay up,
 // stop cleanly on SIGINT, account for every datagram it received, keep its
-// player table and its log small, and never hand out an id twice. And one
-// registered player's flood of changes, which must not fill the log.
+// player table and its log small, and never hand out an id twice. And floods
+// from registered players, of changes and of registrations again, and of new
+// players, none of which may fill the log.
 #include "server_harness.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <numeric>
 #include <random>
 #include <sstream>
 #include <unordered_set>
@@ -257,23 +259,18 @@ TEST(ServerFuzz, FloodOfMixedDatagramsIsSurvivedAndAccountedFor) {
     EXPECT_LE(summary->datagrams + socketDropped, sent + probes);
     EXPECT_GE(summary->registrations, flood.answers() + probeAnswers);
 
-    // Bounded memory; every new player a new id; the players kept add up.
-    uint64_t newPlayers = 0, logLines = 0;
-    std::unordered_set<int32_t> ids;
-    bool idTwice = false;
-    std::istringstream lines(result.out);
-    for (std::string line; std::getline(lines, line);) {
-        ++logLines;
-        if (line.rfind("register ", 0) != 0 || line.find("(again)") != std::string::npos) continue;
-        ++newPlayers;
-        const size_t at = line.find(" -> id ");
-        ASSERT_NE(at, std::string::npos) << line;
-        idTwice |= !ids.insert(static_cast<int32_t>(std::stol(line.substr(at + 7)))).second;
-    }
-    EXPECT_FALSE(idTwice);
+    // Bounded memory; every new player a new id, logged one by one or in a
+    // range; the players kept add up.
+    const uint64_t logLines = static_cast<uint64_t>(std::count(result.out.begin(), result.out.end(), '\n'));
+    auto registered = tallyRegistrations(result.out);
+    EXPECT_TRUE(registered.unreadable.empty()) << registered.unreadable.front();
+    const uint64_t newPlayers = registered.newIds.size();
+    EXPECT_EQ(std::unordered_set<int32_t>(registered.newIds.begin(), registered.newIds.end()).size(), newPlayers);
     EXPECT_LE(summary->players, static_cast<uint64_t>(kMaxPlayers));
     EXPECT_GT(summary->replaced, 0u);
+    EXPECT_EQ(registered.replacing, summary->replaced);
     EXPECT_EQ(summary->players, newPlayers - summary->replaced);
+    EXPECT_EQ(registered.againTimes + newPlayers, summary->registrations);
 
     // Every ignored datagram is in the log, in a few lines for each second
     // the server ran: at most 5 of its own and one "ignored N more" a second.
@@ -282,6 +279,14 @@ TEST(ServerFuzz, FloodOfMixedDatagramsIsSurvivedAndAccountedFor) {
     EXPECT_EQ(ignored.single + ignored.moreTotal, summary->ignored);
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(ended - started).count();
     EXPECT_LE(ignored.single + ignored.moreLines, 6u * static_cast<uint64_t>(seconds + 1));
+
+    // The whole log, however fast players come and go: per second each slot
+    // has 25 + 1 state lines and 5 + 1 registrations again; new players 100
+    // lines, each perhaps after 2 lines of the player it replaces, and one
+    // count; the ignored datagrams 6. Besides them 3 listening lines, ready
+    // and the summary.
+    const uint64_t perSecond = kMaxPlayers * (26 + 6) + 100 * 3 + 1 + 6;
+    EXPECT_LE(logLines, perSecond * static_cast<uint64_t>(seconds + 2) + 5);
 
     std::printf("fuzz: sent: %" PRIu64 " datagrams (%" PRIu64 " more as %" PRIu64
                 " answered registrations"
@@ -297,8 +302,9 @@ TEST(ServerFuzz, FloodOfMixedDatagramsIsSurvivedAndAccountedFor) {
                     *hostDropsAfter - *hostDropsBefore);
     std::printf("fuzz: players: %" PRIu64 " kept, %" PRIu64 " new, %" PRIu64 " replaced\n", summary->players,
                 newPlayers, summary->replaced);
-    std::printf("fuzz: log: %" PRIu64 " lines, %" PRIu64 " about ignored datagrams\n", logLines,
-                ignored.single + ignored.moreLines);
+    std::printf("fuzz: log: %" PRIu64 " lines, %zu bytes, %" PRIu64 " about ignored datagrams, %" PRIu64
+                " about new players\n",
+                logLines, result.out.size(), ignored.single + ignored.moreLines, registered.newLines);
     std::printf("fuzz: server peak memory:%s\n", peakMemory.c_str());
     std::printf("fuzz: elapsed: %.1f s\n", std::chrono::duration<double>(ended - started).count());
 }
@@ -406,4 +412,93 @@ TEST(ServerFuzz, OnePlayersFloodOfChangesNeitherFillsTheLogNorHidesAnother) {
                 " 'more changes'\n",
                 logLines, result.out.size(), flood.written, flood.moreLines);
     std::printf("flood: server peak memory:%s\n", peakMemory.c_str());
+}
+
+// One registered player sends ADDME over and over while another sends a
+// record every 50 ms. Every ADDME is answered with the same id, as ever; the
+// repeats get at most 5 lines and one count a second, the steady player every
+// line, and every datagram is counted.
+TEST(ServerFuzz, OnePlayersFloodOfRegistrationsNeitherFillsTheLogNorHidesAnother) {
+    constexpr uint64_t kRepeats = 100000, kPerWait = 50;  // then the ACKs are awaited, so none is lost
+    const auto started = std::chrono::steady_clock::now();
+    RunningServer server({});
+    ASSERT_TRUE(server.ready()) << server.out() << server.process().errSoFar();
+    auto flooder = clientPeer(), steady = clientPeer();
+    ASSERT_TRUE(flooder && steady && server.registerFrom(*flooder, "desktop") &&
+                server.registerFrom(*steady, "handheld"));
+    const std::string fromSteady = "state id 2 from 127.0.0.1:" + std::to_string(steady->port()) + ": ";
+    int32_t steadySent = 0;
+    auto nextSteady = std::chrono::steady_clock::now();
+    for (uint64_t sent = 0; sent < kRepeats; sent += kPerWait) {
+        if (std::chrono::steady_clock::now() >= nextSteady) {
+            server.send(*steady, "state", vxtest::encodeState({++steadySent, 7, 2}));
+            nextSteady += 50ms;
+        }
+        for (uint64_t i = 0; i < kPerWait; ++i) ASSERT_TRUE(flooder->sendTo(server.at("desktop"), "ADDME", 5));
+        for (uint64_t i = 0; i < kPerWait; ++i) {
+            auto ack = flooder->receive(kReply);
+            ASSERT_TRUE(ack && ack->data == vxtest::encodeId(1)) << "ADDME " << sent + i;
+        }
+    }
+    ASSERT_TRUE(server.waitFor(fromSteady + "X=" + std::to_string(steadySent) + " Y=7 userID=2\n", 10s));
+    auto result = server.stop(SIGINT, 30s);
+    const auto seconds =
+        static_cast<uint64_t>(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() + 2);
+
+    auto summary = findSummary(result.out);
+    ASSERT_TRUE(summary && result.err.empty()) << result.err;
+    const auto steadyRecords = static_cast<uint64_t>(steadySent);
+    EXPECT_EQ(summary->datagrams, 2 + kRepeats + steadyRecords);
+    EXPECT_EQ(summary->registrations, 2 + kRepeats);
+    for (int32_t x = 1; x <= steadySent; ++x)
+        EXPECT_EQ(countExact(result.out, fromSteady + "X=" + std::to_string(x) + " Y=7 userID=2"), 1) << x;
+    auto registered = tallyRegistrations(result.out);
+    EXPECT_TRUE(registered.unreadable.empty()) << registered.unreadable.front();
+    EXPECT_EQ(registered.newIds, (std::vector<int32_t>{1, 2}));
+    EXPECT_EQ(registered.againTimes, kRepeats);
+    // Per second the run touched, 5 lines and one count for the repeats;
+    // besides them the steady lines, 2 registrations, 3 listening, ready, summary.
+    const uint64_t logLines = static_cast<uint64_t>(std::count(result.out.begin(), result.out.end(), '\n'));
+    EXPECT_LE(logLines, 6 * seconds + steadyRecords + 7);
+    std::printf("repeats: %" PRIu64 " ADDME; log: %" PRIu64 " lines, %zu bytes\n", kRepeats, logLines,
+                result.out.size());
+}
+
+// Thousands of new players register at once, each from its own loopback
+// address: at most 100 lines and one count a second, and every id in the log once.
+TEST(ServerFuzz, AFloodOfNewPlayersIsLoggedInAFewLinesWithEveryId) {
+    constexpr int kNewPlayers = 4000;
+    const auto started = std::chrono::steady_clock::now();
+    RunningServer server({});
+    ASSERT_TRUE(server.ready()) << server.out() << server.process().errSoFar();
+    const sockaddr_in desktop = server.at("desktop");
+    for (int i = 0; i < kNewPlayers; ++i) {
+        // A quarter of the least receive buffer the server can get: the kernel drops none.
+        if (i % 64 == 0) {
+            ASSERT_TRUE(vxtest::waitForUdpQueue(desktop, 96 << 10, 30s));
+        }
+        // Closed at once: its ACK is not wanted, and no file limit is neared.
+        auto source = clientPeer("127.4." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1));
+        ASSERT_TRUE(source && source->sendTo(desktop, "ADDME", 5));
+    }
+    ASSERT_TRUE(vxtest::waitForUdpQueue(desktop, 0, 30s));
+    auto result = server.stop(SIGINT, 30s);
+    const auto seconds =
+        static_cast<uint64_t>(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() + 2);
+
+    auto summary = findSummary(result.out);
+    ASSERT_TRUE(summary && result.err.empty()) << result.err;
+    EXPECT_EQ(summary->datagrams, static_cast<uint64_t>(kNewPlayers));
+    EXPECT_EQ(summary->replaced, static_cast<uint64_t>(kNewPlayers - 64));
+    auto registered = tallyRegistrations(result.out);
+    EXPECT_TRUE(registered.unreadable.empty()) << registered.unreadable.front();
+    std::sort(registered.newIds.begin(), registered.newIds.end());
+    std::vector<int32_t> everyId(kNewPlayers);
+    std::iota(everyId.begin(), everyId.end(), 1);
+    EXPECT_EQ(registered.newIds, everyId);
+    EXPECT_EQ(registered.replacing, summary->replaced);
+    // Per second the run touched, 100 lines and one count; 3 listening, ready, summary.
+    const uint64_t logLines = static_cast<uint64_t>(std::count(result.out.begin(), result.out.end(), '\n'));
+    EXPECT_LE(logLines, 101 * seconds + 5);
+    std::printf("new players: %d; log: %" PRIu64 " lines, %zu bytes\n", kNewPlayers, logLines, result.out.size());
 }

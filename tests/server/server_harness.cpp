@@ -178,4 +178,44 @@ PlayerStateLines tallyPlayerStates(const std::string& out, const std::string& pr
     return t;
 }
 
+RegisterLines tallyRegistrations(const std::string& out) {
+    static const std::regex single(
+        "register [0-9.]+:[0-9]+ \\((desktop|handheld)\\) -> id (-?[0-9]+)( \\(again\\)| \\(replaces id .*\\))?");
+    static const std::regex moreAgain("register id -?[0-9]+ from [0-9.]+:[0-9]+: ([0-9]+) more times? \\(again\\)");
+    static const std::regex moreNew(
+        "registered ([0-9]+) more players?, ids? (-?[0-9]+)(?: to (-?[0-9]+))?(?:, ([0-9]+) of them replacing "
+        "others)?(?:; those replaced had ([0-9]+) more changes, ([0-9]+) more times \\(again\\))?");
+    RegisterLines t;
+    std::istringstream in(out);
+    std::smatch m;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("register", 0) != 0) continue;
+        if (std::regex_match(line, m, single)) {
+            const std::string tail = m[3];
+            if (tail == " (again)") {
+                ++t.againTimes;
+                continue;
+            }
+            ++t.newLines;
+            t.newIds.push_back(static_cast<int32_t>(std::stol(m[2])));
+            if (!tail.empty()) ++t.replacing;
+        } else if (std::regex_match(line, m, moreAgain)) {
+            t.againTimes += std::stoull(m[1]);
+        } else if (std::regex_match(line, m, moreNew)) {
+            ++t.newLines;
+            const uint64_t n = std::stoull(m[1]);
+            // Ids count up and wrap as 32-bit numbers do.
+            auto id = static_cast<uint32_t>(std::stol(m[2]));
+            for (uint64_t i = 0; i < n; ++i) t.newIds.push_back(static_cast<int32_t>(id++));
+            const bool lastMatches = m[3].matched ? static_cast<int32_t>(id - 1) == std::stol(m[3]) : n == 1;
+            if (!lastMatches) t.unreadable.push_back(line);
+            if (m[4].matched) t.replacing += std::stoull(m[4]);
+            if (m[6].matched) t.againTimes += std::stoull(m[6]);
+        } else {
+            t.unreadable.push_back(line);
+        }
+    }
+    return t;
+}
+
 }  // namespace servertest

@@ -3,6 +3,7 @@
 #ifndef VX_SERVER_PLAYERS_H
 #define VX_SERVER_PLAYERS_H
 
+#include "register_limit.h"
 #include "state_limit.h"
 #include "vxProtocol.h"
 
@@ -21,6 +22,7 @@ struct Player {
     bool hasState = false;
     vxProtocol last{};
     StateLineBudget stateLines;
+    RepeatLineBudget repeatLines;
 };
 
 class PlayerTable {
@@ -46,7 +48,9 @@ public:
     Player* toBeReplaced() { return full() && !order_.empty() ? &order_.front() : nullptr; }
 
     // Adds a player for `from`, which must not have one. When the table is
-    // full the player silent longest is dropped and copied to `replaced`.
+    // full the player silent longest is dropped and copied to `replaced`; what
+    // it held back from the log must have been taken. The new player goes on
+    // with what is left of the slot's line budgets in this second.
     Player& add(const sockaddr_in& from, int32_t id, Player* replaced);
 
 private:

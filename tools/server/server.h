@@ -5,6 +5,7 @@
 #include "ignore_limit.h"
 #include "options.h"
 #include "players.h"
+#include "register_limit.h"
 #include "state_limit.h"
 #include "udp_socket.h"
 
@@ -49,14 +50,18 @@ private:
     using Clock = std::chrono::steady_clock;
 
     void drain(Role role);
-    void onRegistration(Role role, const sockaddr_in& from, const unsigned char* data, size_t size);
+    void onRegistration(Role role, const sockaddr_in& from, const unsigned char* data, size_t size,
+                        Clock::time_point now);
     void onState(const sockaddr_in& from, const unsigned char* data, size_t size, Clock::time_point now);
     // Counts the datagram; its line, built by `details` only when written, may be held back.
     template <typename Details>
     void ignore(IgnoreReason reason, Details details);
     void tellHeldBack(IgnoreLineLimit::Clock::time_point now, bool evenIfNotOver = false);
-    void tellStatesHeldBack(Clock::time_point now, bool evenIfNotOver = false);
+    // Everything held back from the players' lines in a second that has ended.
+    void tellPlayersHeldBack(Clock::time_point now, bool evenIfNotOver = false);
+    void tellHeldBackOf(Player& player);
     void tellStatesHeldBack(const HeldBackStates& held);
+    void tellRepeatsHeldBack(const HeldBackRepeats& held);
     void line(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     Options options_;
@@ -69,7 +74,10 @@ private:
     Counters counters_;
     IgnoreLineLimit ignoreLines_;
     StateLineLimit stateLines_;
+    RepeatLineLimit repeatLines_;
+    NewPlayerLineLimit newPlayerLines_;
     std::vector<HeldBackStates> statesToTell_;  // kept to reuse its room
+    std::vector<HeldBackRepeats> repeatsToTell_;
     ReceiveBatch batch_;
 };
 
