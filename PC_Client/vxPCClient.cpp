@@ -33,8 +33,8 @@ const char usageText[] =
     "  --help     this text\n"
     "  --version  the version\n"
     "Arrow keys move the tank; each step is sent to the server. Escape or closing\n"
-    "the window quits. Errors are one line; the exit status is 1, or 255 when\n"
-    "SERVER cannot be resolved.\n";
+    "the window quits. Errors go to stdout, video errors to stderr; the exit\n"
+    "status is then 1, or 255 when SERVER cannot be resolved.\n";
 
 // Output may go to a pipe or a log; a line must be there even if the process
 // is killed later, so every line is flushed as it is written.

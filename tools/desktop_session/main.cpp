@@ -80,10 +80,10 @@ void onSignal(int sig) {
     raise(sig);
 }
 
-}  // namespace
-
 const char kUsage[] =
     "Usage: vx-desktop-session --client PATH --server ADDR --screenshot FILE [--keys up,down,left,right,...]";
+
+}  // namespace
 
 int main(int argc, char** argv) {
     std::string client, server, screenshot, keys;
