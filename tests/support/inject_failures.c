@@ -18,12 +18,11 @@
  *   VX_NO_DNS=1                  names under the reserved .invalid domain fail
  *                                with HOST_NOT_FOUND at once, as a resolver must
  *                                answer them, without a query leaving the host
- *   VX_NO_LOOKUPS=path           every name lookup (gethostbyname and its _r and
- *                                family forms, getaddrinfo, gethostbyaddr,
- *                                getnameinfo) fails at once, and appends
- *                                "FUNCTION NAME" as a line to that file: the
- *                                resolver cannot show them all (it sends no
- *                                query for a name such as "--help")
+ *   VX_NO_LOOKUPS=path           every name lookup (gethostbyname, getaddrinfo)
+ *                                fails at once, and appends "FUNCTION NAME" as
+ *                                a line to that file: the resolver cannot show
+ *                                them all (it sends no query for a name such
+ *                                as "--help")
  *   VX_SWAP_COUNTER=path         counts SDL_GL_SwapBuffers calls in a 64-bit
  *                                counter at the start of that file (created)
  */
@@ -124,63 +123,16 @@ static int refuseLookup(const char* function, const char* name) {
     if (!path || !*path) return 0;
     int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd >= 0) {
-        dprintf(fd, "%s %s\n", function, name ? name : "(address)");
+        dprintf(fd, "%s %s\n", function, name ? name : "(null)");
         close(fd);
     }
     return 1;
-}
-
-struct hostent* gethostbyname2(const char* name, int af) {
-    struct hostent* (*real)(const char*, int) = (struct hostent * (*)(const char*, int)) next("gethostbyname2");
-    if (refuseLookup("gethostbyname2", name)) {
-        h_errno = HOST_NOT_FOUND;
-        return NULL;
-    }
-    return real(name, af);
-}
-
-typedef int (*HostByNameR)(const char*, struct hostent*, char*, size_t, struct hostent**, int*);
-typedef int (*HostByName2R)(const char*, int, struct hostent*, char*, size_t, struct hostent**, int*);
-
-int gethostbyname_r(const char* name, struct hostent* ret, char* buf, size_t len, struct hostent** result, int* err) {
-    if (refuseLookup("gethostbyname_r", name)) {
-        *result = NULL;
-        *err = HOST_NOT_FOUND;
-        return ENOENT;
-    }
-    return ((HostByNameR)next("gethostbyname_r"))(name, ret, buf, len, result, err);
-}
-
-int gethostbyname2_r(const char* name, int af, struct hostent* ret, char* buf, size_t len, struct hostent** result,
-                     int* err) {
-    if (refuseLookup("gethostbyname2_r", name)) {
-        *result = NULL;
-        *err = HOST_NOT_FOUND;
-        return ENOENT;
-    }
-    return ((HostByName2R)next("gethostbyname2_r"))(name, af, ret, buf, len, result, err);
 }
 
 int getaddrinfo(const char* node, const char* service, const struct addrinfo* hints, struct addrinfo** res) {
     typedef int (*Real)(const char*, const char*, const struct addrinfo*, struct addrinfo**);
     if (refuseLookup("getaddrinfo", node)) return EAI_NONAME;
     return ((Real)next("getaddrinfo"))(node, service, hints, res);
-}
-
-struct hostent* gethostbyaddr(const void* address, socklen_t len, int type) {
-    typedef struct hostent* (*Real)(const void*, socklen_t, int);
-    if (refuseLookup("gethostbyaddr", NULL)) {
-        h_errno = HOST_NOT_FOUND;
-        return NULL;
-    }
-    return ((Real)next("gethostbyaddr"))(address, len, type);
-}
-
-int getnameinfo(const struct sockaddr* address, socklen_t len, char* host, socklen_t hostLen, char* serv,
-                socklen_t servLen, int flags) {
-    typedef int (*Real)(const struct sockaddr*, socklen_t, char*, socklen_t, char*, socklen_t, int);
-    if (refuseLookup("getnameinfo", NULL)) return EAI_NONAME;
-    return ((Real)next("getnameinfo"))(address, len, host, hostLen, serv, servLen, flags);
 }
 
 static struct hostent fakeEntry;
