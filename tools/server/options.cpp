@@ -41,7 +41,8 @@ const char* usageLine() {
 }
 
 std::string helpText() {
-    return std::string(usageLine()) +
+    // help2man takes the synopsis from a line that starts "Usage:".
+    return "Usage:" + std::string(usageLine()).substr(std::strlen("usage:")) +
            "\n"
            "\n"
            "Local game server for the vx tank clients (UDP, IPv4).\n"
@@ -54,6 +55,7 @@ std::string helpText() {
            std::to_string(kMaxPlayersLimit) +
            " (default 64)\n"
            "  --help               this text\n"
+           "  --version            the version\n"
            "Port 0 picks a free port; the 'listening' lines show which.\n"
            "\n"
            "Each \"ADDME\" on a registration port is answered, from that port, with a\n"
@@ -112,6 +114,10 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
             o.help = true;
             continue;
         }
+        if (name == "--version") {
+            o.version = true;
+            continue;
+        }
         if (size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
             value = name.substr(eq + 1);
             name = name.substr(0, eq);
@@ -167,7 +173,7 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
             return false;
         }
     }
-    if (o.help) {
+    if (o.help || o.version) {
         out = o;
         return true;
     }
