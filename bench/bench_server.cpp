@@ -90,21 +90,10 @@ public:
 
     // `count` state records, the players in turn, each a step from its last.
     uint64_t sendStates(const std::vector<sockaddr_in>& to, uint64_t count) {
-        uint8_t records[kPerCall][12];
         uint64_t sent = 0;
         for (uint64_t call = 0; sent < count; ++call) {
-            const int p = static_cast<int>(call % kPlayers);
             const int n = static_cast<int>(std::min<uint64_t>(kPerCall, count - sent));
-            for (int i = 0; i < n; ++i) {
-                int32_t step[3] = {static_cast<int32_t>(++x_[p]), p, p + 1};
-                std::memcpy(records[i], step, sizeof step);
-            }
-            sent += sendBatch(
-                *peers_[p], n,
-                [&](int i) {
-                    return Shot{2, records[i], 12};
-                },
-                to);
+            sent += sendSteps(static_cast<int>(call % kPlayers), n, to);
         }
         return sent;
     }
@@ -114,21 +103,11 @@ public:
     // server can get), so the kernel drops none.
     uint64_t sendStatesPaced(const std::vector<sockaddr_in>& to, uint64_t count) {
         constexpr uint64_t kQueueRoom = 96 << 10;
-        uint8_t records[kPerCall][12];
         uint64_t sent = 0;
         while (sent < count) {
             if (!vxtest::waitForUdpQueue(to[2], kQueueRoom, 30s)) fail("the server stopped taking records");
             const int n = static_cast<int>(std::min<uint64_t>(kPerCall, count - sent));
-            for (int i = 0; i < n; ++i) {
-                int32_t step[3] = {static_cast<int32_t>(++x_[0]), 0, 1};
-                std::memcpy(records[i], step, sizeof step);
-            }
-            sent += sendBatch(
-                *peers_[0], n,
-                [&](int i) {
-                    return Shot{2, records[i], 12};
-                },
-                to);
+            sent += sendSteps(0, n, to);
         }
         return sent;
     }
@@ -183,6 +162,21 @@ private:
             i += r;
         }
         return sent;
+    }
+
+    // `n` state records of player `p` in one call, each a step from its last.
+    uint64_t sendSteps(int p, int n, const std::vector<sockaddr_in>& to) {
+        uint8_t records[kPerCall][12];
+        for (int i = 0; i < n; ++i) {
+            int32_t step[3] = {static_cast<int32_t>(++x_[p]), p, p + 1};
+            std::memcpy(records[i], step, sizeof step);
+        }
+        return sendBatch(
+            *peers_[p], n,
+            [&](int i) {
+                return Shot{2, records[i], 12};
+            },
+            to);
     }
 
     std::mt19937_64 random_;

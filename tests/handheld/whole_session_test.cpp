@@ -26,11 +26,7 @@ using namespace std::chrono_literals;
 using vxtest::Process;
 using vxtest::waitForOutput;
 
-#ifdef VX_SANITIZED
-constexpr auto kPatience = 120s;
-#else
-constexpr auto kPatience = 40s;
-#endif
+constexpr auto kPatience = vxtest::patience(40s, 120s);
 
 TEST(WholeSession, DesktopAndHandheldPlayersBothReachTheServer) {
     const std::string address = vxtest::uniqueLoopbackAddress();

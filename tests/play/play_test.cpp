@@ -25,11 +25,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using vxtest::Process;
 
-#ifdef VX_SANITIZED
-constexpr auto kPatience = 120s;
-#else
-constexpr auto kPatience = 60s;
-#endif
+constexpr auto kPatience = vxtest::patience(60s, 120s);
 
 struct Started {
     pid_t pid;

@@ -27,11 +27,7 @@ using namespace std::chrono_literals;
 using vxshark::VxRow;
 using vxtest::Process;
 
-#ifdef VX_SANITIZED
-constexpr auto kPatience = 120s;
-#else
-constexpr auto kPatience = 40s;
-#endif
+constexpr auto kPatience = vxtest::patience(40s, 120s);
 
 // Skips the case where this process may not capture on lo or serve port 80.
 #define SKIP_UNLESS_ROOT()                                                                                             \

@@ -46,10 +46,8 @@ Player& PlayerTable::add(const sockaddr_in& from, int32_t id, Player* replaced) 
         // The log's budgets of this second stay with the slot: players that
         // come and go fast share one player's lines.
         Player fresh;
-        fresh.stateLines.second = slot->stateLines.second;
-        fresh.stateLines.lines = slot->stateLines.lines;
-        fresh.repeatLines.second = slot->repeatLines.second;
-        fresh.repeatLines.lines = slot->repeatLines.lines;
+        fresh.stateLines.written = slot->stateLines.written;
+        fresh.repeatLines.written = slot->repeatLines.written;
         *slot = fresh;
     } else {
         slot = order_.emplace(order_.end());

@@ -22,7 +22,7 @@ struct Player {
     bool hasState = false;
     vxProtocol last{};
     StateLineBudget stateLines;
-    RepeatLineBudget repeatLines;
+    PlayerLineBudget repeatLines;
 };
 
 class PlayerTable {

@@ -6,25 +6,14 @@
 #ifndef VX_SERVER_REGISTER_LIMIT_H
 #define VX_SERVER_REGISTER_LIMIT_H
 
+#include "line_budget.h"
+
 #include <netinet/in.h>
 
-#include <chrono>
-#include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 namespace vxserver {
-
-struct Player;
-
-// One player's share of "(again)" lines, kept in its slot of the player table.
-struct RepeatLineBudget {
-    int64_t second = -1;  // the second `lines` counts in
-    int lines = 0;
-    uint64_t heldBack = 0;  // registrations again not written since the last tell
-    size_t waitingAt = 0;   // its place among those to tell, while heldBack > 0
-};
 
 // What a "more times (again)" line tells.
 struct HeldBackRepeats {
@@ -33,36 +22,12 @@ struct HeldBackRepeats {
     uint64_t times = 0;
 };
 
-class RepeatLineLimit {
+// Each player's registrations again.
+class RepeatLineLimit : public PlayerLineLimit<HeldBackRepeats> {
 public:
-    using Clock = std::chrono::steady_clock;
     static constexpr int kDefaultLinesPerSecond = 5;
 
-    explicit RepeatLineLimit(Clock::time_point start, int linesPerSecond = kDefaultLinesPerSecond)
-        : start_(start), linesPerSecond_(linesPerSecond) {}
-
-    // A registration again of `player` at `now`: true when its own line may
-    // be written. Call takeHeldBack(now) first.
-    bool admit(Player& player, Clock::time_point now);
-
-    // Appends to `out` what was held back in a second that has ended by
-    // `now`, or in the current one when `evenIfNotOver`, and forgets it.
-    void takeHeldBack(Clock::time_point now, bool evenIfNotOver, std::vector<HeldBackRepeats>& out);
-
-    // What is held back for `player` alone, taken before its slot is reused.
-    std::optional<HeldBackRepeats> takeHeldBack(Player& player);
-
-    // When takeHeldBack will next have something to tell, if anything is held back.
-    std::optional<Clock::time_point> due() const;
-
-private:
-    int64_t secondOf(Clock::time_point t) const { return (t - start_) / std::chrono::seconds(1); }
-    HeldBackRepeats take(Player& player);
-
-    Clock::time_point start_;
-    int linesPerSecond_;
-    int64_t waitingSecond_ = 0;
-    std::vector<Player*> waiting_;  // those with repeats held back, each once
+    explicit RepeatLineLimit(Clock::time_point start, int linesPerSecond = kDefaultLinesPerSecond);
 };
 
 // What a "registered N more players" line tells. Ids are handed out in
@@ -81,11 +46,11 @@ struct HeldBackNewPlayers {
 
 class NewPlayerLineLimit {
 public:
-    using Clock = std::chrono::steady_clock;
+    using Clock = LineSeconds::Clock;
     static constexpr int kDefaultLinesPerSecond = 100;
 
     explicit NewPlayerLineLimit(Clock::time_point start, int linesPerSecond = kDefaultLinesPerSecond)
-        : start_(start), linesPerSecond_(linesPerSecond) {}
+        : seconds_(start), linesPerSecond_(linesPerSecond) {}
 
     // A new player `id` at `now`: true when its own line may be written.
     // Call takeHeldBack(now) first.
@@ -104,13 +69,9 @@ public:
     std::optional<Clock::time_point> due() const;
 
 private:
-    int64_t secondOf(Clock::time_point t) const { return (t - start_) / std::chrono::seconds(1); }
-
-    Clock::time_point start_;
+    LineSeconds seconds_;
     int linesPerSecond_;
-    int64_t second_ = -1;  // the second `lines_` counts in
-    int lines_ = 0;
-    int64_t waitingSecond_ = 0;
+    LineBudget written_;
     HeldBackNewPlayers heldBack_;
 };
 
