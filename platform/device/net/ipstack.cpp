@@ -143,88 +143,88 @@ uint32_t Stack::nextHop(uint32_t destination) const {
 
 void Stack::receive(const uint8_t* frame, uint32_t length, uint32_t now) {
     ++received_;
-    if (!up_) return count(Rx::DropDown);
-    if (frame == nullptr || length < kEthHeader || length > kFrameMax) return count(Rx::DropLength);
+    if (!up_) return tally(Rx::DropDown);
+    if (frame == nullptr || length < kEthHeader || length > kFrameMax) return tally(Rx::DropLength);
     const bool broadcast = memcmp(frame, kBroadcastMac, 6) == 0;
-    if (!broadcast && memcmp(frame, mac_, 6) != 0) return count(Rx::DropNotForUs);
+    if (!broadcast && memcmp(frame, mac_, 6) != 0) return tally(Rx::DropNotForUs);
     const uint16_t type = get16(frame + 12);
     if (type == kTypeArp) return receiveArp(frame + kEthHeader, length - kEthHeader, now);
     if (type == kTypeIpv4) return receiveIp(frame, length, broadcast, now);
-    count(Rx::DropType);
+    tally(Rx::DropType);
 }
 
 void Stack::receiveArp(const uint8_t* p, uint32_t n, uint32_t now) {
     // Padding after the body is normal; only the fixed fields count.
-    if (n < kArpBody) return count(Rx::DropArp);
+    if (n < kArpBody) return tally(Rx::DropArp);
     const uint16_t hardware = get16(p);
     const uint16_t operation = get16(p + 6);
     if ((hardware != 1 && hardware != 6) || get16(p + 2) != kTypeIpv4 || p[4] != 6 || p[5] != 4 ||
         (operation != 1 && operation != 2))
-        return count(Rx::DropArp);
+        return tally(Rx::DropArp);
     const uint8_t* senderMac = p + 8;
     const uint32_t sender = get32(p + 14);
     const uint32_t target = get32(p + 24);
-    if (multicastMac(senderMac)) return count(Rx::DropArp);
+    if (multicastMac(senderMac)) return tally(Rx::DropArp);
     const bool forUs = hasAddress() && target == config_.address && sender != config_.address;
     if (usableHost(sender)) learn(sender, senderMac, forUs, now);
-    if (!forUs) return count(Rx::ArpOther);
-    if (operation == 2) return count(Rx::ArpLearnt);
+    if (!forUs) return tally(Rx::ArpOther);
+    if (operation == 2) return tally(Rx::ArpLearnt);
     sendArp(2, senderMac, sender);
-    count(Rx::ArpAnswered);
+    tally(Rx::ArpAnswered);
 }
 
 void Stack::receiveIp(const uint8_t* frame, uint32_t length, bool broadcastFrame, uint32_t now) {
     (void)broadcastFrame;
     const uint8_t* ip = frame + kEthHeader;
     const uint32_t n = length - kEthHeader;
-    if (n < kIpHeader) return count(Rx::DropIp);
+    if (n < kIpHeader) return tally(Rx::DropIp);
     const uint32_t headerLength = (ip[0] & 0x0Fu) * 4;
     const uint32_t total = get16(ip + 2);
     if ((ip[0] >> 4) != 4 || headerLength < kIpHeader || headerLength > n || total < headerLength || total > n)
-        return count(Rx::DropIp);
-    if (internetChecksum(ip, headerLength) != 0) return count(Rx::DropIpChecksum);
+        return tally(Rx::DropIp);
+    if (internetChecksum(ip, headerLength) != 0) return tally(Rx::DropIpChecksum);
     const uint16_t fragment = get16(ip + 6);
-    if ((fragment & 0x2000) != 0 || (fragment & 0x1FFF) != 0) return count(Rx::DropFragment);
-    if (!optionsWellFormed(ip + kIpHeader, headerLength - kIpHeader)) return count(Rx::DropIp);
+    if ((fragment & 0x2000) != 0 || (fragment & 0x1FFF) != 0) return tally(Rx::DropFragment);
+    if (!optionsWellFormed(ip + kIpHeader, headerLength - kIpHeader)) return tally(Rx::DropIp);
     const uint8_t protocol = ip[9];
     const uint32_t source = get32(ip + 12);
     const uint32_t destination = get32(ip + 16);
-    if (source == 0xFFFFFFFF || multicastIp(source)) return count(Rx::DropIp);
+    if (source == 0xFFFFFFFF || multicastIp(source)) return tally(Rx::DropIp);
     const uint8_t* payload = ip + headerLength;
     const uint32_t payloadLength = total - headerLength;
     const bool toUs = hasAddress() && destination == config_.address;
     if (!hasAddress()) {
         // Only the DHCP answers that bring the address get through.
         if (protocol != kProtoUdp || payloadLength < kUdpHeader || get16(payload + 2) != kDhcpClientPort)
-            return count(Rx::DropNoAddress);
+            return tally(Rx::DropNoAddress);
     } else if (!toUs && !isBroadcast(destination)) {
-        return count(Rx::DropNotOurIp);
+        return tally(Rx::DropNotOurIp);
     }
     if (protocol == kProtoUdp) return receiveUdp(frame, payload, payloadLength, source, destination, toUs, now);
     if (protocol == kProtoIcmp) return receiveIcmp(frame, payload, payloadLength, source, toUs);
-    count(Rx::DropProtocol);
+    tally(Rx::DropProtocol);
 }
 
 void Stack::receiveUdp(const uint8_t* frame, const uint8_t* udp, uint32_t n, uint32_t source, uint32_t destination,
                        bool toUs, uint32_t now) {
     (void)frame, (void)toUs;
-    if (n < kUdpHeader) return count(Rx::DropUdp);
+    if (n < kUdpHeader) return tally(Rx::DropUdp);
     const uint32_t udpLength = get16(udp + 4);
-    if (udpLength < kUdpHeader || udpLength > n) return count(Rx::DropUdp);
+    if (udpLength < kUdpHeader || udpLength > n) return tally(Rx::DropUdp);
     if (get16(udp + 6) != 0 &&
         checksumFinish(checksumAdd(pseudoSum(source, destination, kProtoUdp, udpLength), udp, udpLength)) != 0)
-        return count(Rx::DropUdpChecksum);
+        return tally(Rx::DropUdpChecksum);
     const uint16_t sourcePort = get16(udp);
     const uint16_t port = get16(udp + 2);
     const uint8_t* data = udp + kUdpHeader;
     const uint32_t dataLength = udpLength - kUdpHeader;
     if (port == kDhcpClientPort && sourcePort == kDhcpServerPort) return receiveDhcp(data, dataLength, now);
-    if (!hasAddress()) return count(Rx::DropNoAddress);
+    if (!hasAddress()) return tally(Rx::DropNoAddress);
     int s = 0;
     while (s < kSockets && !(sockets_[s].open && sockets_[s].port == port && port != 0)) ++s;
-    if (s == kSockets) return count(Rx::DropNoSocket);
-    if (dataLength > kMaxDatagram) return count(Rx::DropTooLarge);
-    if (freeBuffer_ < 0) return count(Rx::DropQueueFull);
+    if (s == kSockets) return tally(Rx::DropNoSocket);
+    if (dataLength > kMaxDatagram) return tally(Rx::DropTooLarge);
+    if (freeBuffer_ < 0) return tally(Rx::DropQueueFull);
     const int16_t b = freeBuffer_;
     RxBuffer& buffer = buffers_[b];
     freeBuffer_ = buffer.next;
@@ -237,15 +237,15 @@ void Stack::receiveUdp(const uint8_t* frame, const uint8_t* udp, uint32_t n, uin
     if (socket.tail >= 0) buffers_[socket.tail].next = b;
     else socket.head = b;
     socket.tail = b;
-    count(Rx::Delivered);
+    tally(Rx::Delivered);
 }
 
 void Stack::receiveIcmp(const uint8_t* frame, const uint8_t* icmp, uint32_t n, uint32_t source, bool toUs) {
     // Echo requests to a broadcast address go unanswered, as do those whose
     // answer would go to no single host.
     if (!toUs || n < 8 || n > kEthMtu - kIpHeader || !usableHost(source) || multicastMac(frame + 6))
-        return count(Rx::DropIcmp);
-    if (icmp[0] != 8 || icmp[1] != 0 || internetChecksum(icmp, n) != 0) return count(Rx::DropIcmp);
+        return tally(Rx::DropIcmp);
+    if (icmp[0] != 8 || icmp[1] != 0 || internetChecksum(icmp, n) != 0) return tally(Rx::DropIcmp);
     uint8_t* reply = out_ + kEthHeader + kIpHeader;
     memcpy(reply, icmp, n);
     reply[0] = 0;
@@ -256,35 +256,35 @@ void Stack::receiveIcmp(const uint8_t* frame, const uint8_t* icmp, uint32_t n, u
     uint8_t to[6];
     memcpy(to, frame + 6, 6);
     emitFrame(out_, to, kTypeIpv4, kEthHeader + kIpHeader + n);
-    count(Rx::EchoAnswered);
+    tally(Rx::EchoAnswered);
 }
 
 void Stack::receiveDhcp(const uint8_t* data, uint32_t n, uint32_t now) {
     if (dhcp_ != DhcpState::Selecting && dhcp_ != DhcpState::Requesting && dhcp_ != DhcpState::Renewing &&
         dhcp_ != DhcpState::Rebinding)
-        return count(Rx::DropDhcp);
+        return tally(Rx::DropDhcp);
     DhcpReply reply;
     if (!parseDhcpReply(data, n, reply) || reply.xid != xid_ || memcmp(reply.clientMac, mac_, 6) != 0)
-        return count(Rx::DropDhcp);
+        return tally(Rx::DropDhcp);
     if (dhcp_ == DhcpState::Selecting) {
         if (reply.type != kDhcpOffer || !usableHost(reply.yourAddress) || reply.serverId == 0)
-            return count(Rx::DropDhcp);
+            return tally(Rx::DropDhcp);
         offered_ = reply.yourAddress;
         server_ = reply.serverId;
         dhcp_ = DhcpState::Requesting;
         sendDhcp(kDhcpRequest, now);
-        return count(Rx::DhcpTaken);
+        return tally(Rx::DhcpTaken);
     }
     if (reply.type == kDhcpNak) {
         // Whatever we asked for is not ours: start over, within the same tries.
         if (dhcp_ != DhcpState::Requesting) linkUp(mac_, Config{}, now);
         else startDhcp(now);
-        return count(Rx::DhcpTaken);
+        return tally(Rx::DhcpTaken);
     }
     const uint32_t expected = dhcp_ == DhcpState::Requesting ? offered_ : config_.address;
-    if (reply.type != kDhcpAck || reply.yourAddress != expected) return count(Rx::DropDhcp);
+    if (reply.type != kDhcpAck || reply.yourAddress != expected) return tally(Rx::DropDhcp);
     bind(reply, now);
-    count(Rx::DhcpTaken);
+    tally(Rx::DhcpTaken);
 }
 
 // ---- the DHCP client

@@ -167,7 +167,7 @@ private:
         int16_t tail;
     };
 
-    void count(Rx outcome) { ++rx_[static_cast<int>(outcome)]; }
+    void tally(Rx outcome) { ++rx_[static_cast<int>(outcome)]; }
     bool emitFrame(uint8_t* frame, const uint8_t* destination, uint16_t type, uint32_t length);
     void receiveArp(const uint8_t* frame, uint32_t length, uint32_t now);
     void receiveIp(const uint8_t* frame, uint32_t length, bool broadcastFrame, uint32_t now);
