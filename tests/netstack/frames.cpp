@@ -172,6 +172,12 @@ Bytes dhcpOption(const Bytes& f, uint8_t code) {
 
 Net::Net() { stack->init(emit, this); }
 
+void Net::receive(const Bytes& frame) {
+    std::unique_ptr<uint8_t[]> exact(new uint8_t[frame.size()]);
+    std::copy(frame.begin(), frame.end(), exact.get());
+    stack->receive(exact.get(), static_cast<uint32_t>(frame.size()), now);
+}
+
 void Net::advance(uint32_t ms) {
     for (uint32_t t = 0; t < ms; t += 50) {
         now += 50;

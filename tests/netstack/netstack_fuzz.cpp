@@ -22,6 +22,15 @@ std::mt19937_64 rng;
 
 uint32_t below(uint32_t n) { return static_cast<uint32_t>(rng() % n); }
 
+// Random bytes come from a slice of one random block at a random place:
+// drawing each byte afresh would make the unoptimised sanitizer build slow.
+std::vector<uint8_t> noise;
+
+void appendNoise(Bytes& f, uint32_t n) {
+    const uint32_t at = below(static_cast<uint32_t>(noise.size()) - n);
+    f.insert(f.end(), noise.begin() + at, noise.begin() + at + n);
+}
+
 // Valid frames of every kind the stack reads, to start mutations from.
 std::vector<Bytes> seeds(uint32_t xid, uint16_t port) {
     const Bytes data = {'A', 'C', 'K', 0};
@@ -92,8 +101,7 @@ Bytes mutate(const Bytes& seed) {
             f.resize(below(static_cast<uint32_t>(f.size()) + 1));
             break;
         case 4: {  // grown, perhaps past a frame
-            const uint32_t more = below(2) ? below(8) : below(1600);
-            for (uint32_t i = 0; i < more; ++i) f.push_back(static_cast<uint8_t>(rng()));
+            appendNoise(f, below(2) ? below(8) : below(1600));
             break;
         }
         default:  // a 32-bit field anywhere set to an address that matters
@@ -108,8 +116,8 @@ Bytes mutate(const Bytes& seed) {
 }
 
 Bytes randomFrame() {
-    Bytes f(below(2) ? below(64) : below(1700));
-    for (uint8_t& b : f) b = static_cast<uint8_t>(rng());
+    Bytes f;
+    appendNoise(f, below(2) ? below(64) : below(1700));
     // Often addressed to us with a type the stack reads, or it stops at once.
     if (f.size() >= 14 && below(4) != 0) {
         std::copy(kOurMac.begin(), kOurMac.end(), f.begin());
@@ -131,6 +139,8 @@ int main(int argc, char** argv) {
     const uint64_t frames = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
     const uint64_t seed = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 20261208;
     rng.seed(seed);
+    noise.resize(1 << 16);
+    for (uint8_t& b : noise) b = static_cast<uint8_t>(rng());
     const auto start = std::chrono::steady_clock::now();
 
     Net net;

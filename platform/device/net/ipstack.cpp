@@ -149,7 +149,7 @@ void Stack::receive(const uint8_t* frame, uint32_t length, uint32_t now) {
     if (!broadcast && memcmp(frame, mac_, 6) != 0) return tally(Rx::DropNotForUs);
     const uint16_t type = get16(frame + 12);
     if (type == kTypeArp) return receiveArp(frame + kEthHeader, length - kEthHeader, now);
-    if (type == kTypeIpv4) return receiveIp(frame, length, broadcast, now);
+    if (type == kTypeIpv4) return receiveIp(frame, length, now);
     tally(Rx::DropType);
 }
 
@@ -173,8 +173,7 @@ void Stack::receiveArp(const uint8_t* p, uint32_t n, uint32_t now) {
     tally(Rx::ArpAnswered);
 }
 
-void Stack::receiveIp(const uint8_t* frame, uint32_t length, bool broadcastFrame, uint32_t now) {
-    (void)broadcastFrame;
+void Stack::receiveIp(const uint8_t* frame, uint32_t length, uint32_t now) {
     const uint8_t* ip = frame + kEthHeader;
     const uint32_t n = length - kEthHeader;
     if (n < kIpHeader) return tally(Rx::DropIp);
@@ -200,14 +199,12 @@ void Stack::receiveIp(const uint8_t* frame, uint32_t length, bool broadcastFrame
     } else if (!toUs && !isBroadcast(destination)) {
         return tally(Rx::DropNotOurIp);
     }
-    if (protocol == kProtoUdp) return receiveUdp(frame, payload, payloadLength, source, destination, toUs, now);
+    if (protocol == kProtoUdp) return receiveUdp(payload, payloadLength, source, destination, now);
     if (protocol == kProtoIcmp) return receiveIcmp(frame, payload, payloadLength, source, toUs);
     tally(Rx::DropProtocol);
 }
 
-void Stack::receiveUdp(const uint8_t* frame, const uint8_t* udp, uint32_t n, uint32_t source, uint32_t destination,
-                       bool toUs, uint32_t now) {
-    (void)frame, (void)toUs;
+void Stack::receiveUdp(const uint8_t* udp, uint32_t n, uint32_t source, uint32_t destination, uint32_t now) {
     if (n < kUdpHeader) return tally(Rx::DropUdp);
     const uint32_t udpLength = get16(udp + 4);
     if (udpLength < kUdpHeader || udpLength > n) return tally(Rx::DropUdp);

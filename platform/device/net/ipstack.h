@@ -170,9 +170,8 @@ private:
     void tally(Rx outcome) { ++rx_[static_cast<int>(outcome)]; }
     bool emitFrame(uint8_t* frame, const uint8_t* destination, uint16_t type, uint32_t length);
     void receiveArp(const uint8_t* frame, uint32_t length, uint32_t now);
-    void receiveIp(const uint8_t* frame, uint32_t length, bool broadcastFrame, uint32_t now);
-    void receiveUdp(const uint8_t* frame, const uint8_t* udp, uint32_t length, uint32_t source, uint32_t destination,
-                    bool toUs, uint32_t now);
+    void receiveIp(const uint8_t* frame, uint32_t length, uint32_t now);
+    void receiveUdp(const uint8_t* udp, uint32_t length, uint32_t source, uint32_t destination, uint32_t now);
     void receiveIcmp(const uint8_t* frame, const uint8_t* icmp, uint32_t length, uint32_t source, bool toUs);
     void receiveDhcp(const uint8_t* data, uint32_t length, uint32_t now);
 
