@@ -31,6 +31,7 @@ std::string settings(const MelonDs::Options& o, int arm9Port, int arm7Port) {
                     "[Instance0.Gdb]\n";
     s += std::string("Enabled = ") + (o.stubs ? "true" : "false") + "\n";
     s += "[Instance0.Gdb.ARM9]\nPort = " + std::to_string(arm9Port) + "\n";
+    s += std::string("BreakOnStartup = ") + (o.holdMain ? "true" : "false") + "\n";
     s += "[Instance0.Gdb.ARM7]\nPort = " + std::to_string(arm7Port) + "\n";
     return s;
 }
@@ -121,22 +122,35 @@ bool MelonDs::waitForScreens(const std::function<bool(const vxtest::Image&)>& do
 bool MelonDs::keyDown(unsigned long keysym) { return x_->keyDown(keysym); }
 bool MelonDs::keyUp(unsigned long keysym) { return x_->keyUp(keysym); }
 
+std::string MelonDs::script(const std::string& cpu, const std::string& elf, const std::vector<std::string>& commands) {
+    const std::string path = temporaryPath(".gdb");
+    std::ofstream out(path);
+    out << "set architecture " << (cpu == "arm9" ? "armv5te" : "armv4t") << "\n"
+        << "set pagination off\n"
+        << "set confirm off\n"
+        << "file " << elf << "\n"
+        << "target remote 127.0.0.1:" << (cpu == "arm9" ? arm9Port_ : arm7Port_) << "\n";
+    for (const auto& c : commands) out << c << "\n";
+    out << "detach\n";
+    return path;
+}
+
 vxtest::ProcessResult MelonDs::debug(const std::string& cpu, const std::string& elf,
                                      const std::vector<std::string>& commands, std::chrono::seconds timeout) {
-    const std::string script = temporaryPath(".gdb");
-    {
-        std::ofstream out(script);
-        out << "set architecture " << (cpu == "arm9" ? "armv5te" : "armv4t") << "\n"
-            << "set pagination off\n"
-            << "set confirm off\n"
-            << "file " << elf << "\n"
-            << "target remote 127.0.0.1:" << (cpu == "arm9" ? arm9Port_ : arm7Port_) << "\n";
-        for (const auto& c : commands) out << c << "\n";
-        out << "detach\n";
-    }
-    auto result = vxtest::runProcess({VX_GDB, "-batch", "-nx", "-x", script}, timeout, vxtest::sanitizerEnv(false));
-    fs::remove(script);
+    const std::string path = script(cpu, elf, commands);
+    auto result = vxtest::runProcess({VX_GDB, "-batch", "-nx", "-x", path}, timeout, vxtest::sanitizerEnv(false));
+    fs::remove(path);
     return result;
+}
+
+std::unique_ptr<vxtest::Process> MelonDs::debugSession(const std::string& cpu, const std::string& elf,
+                                                       const std::vector<std::string>& commands, std::string& error) {
+    // Once gdb prints its first line it has the script open; the file may go.
+    const std::string path = script(cpu, elf, commands);
+    auto gdb = vxtest::Process::start({VX_GDB, "-batch", "-nx", "-x", path}, vxtest::sanitizerEnv(false), &error);
+    if (gdb) vxtest::waitForOutput(*gdb, vxtest::containing("\n"), std::chrono::seconds(30));
+    fs::remove(path);
+    return gdb;
 }
 
 }  // namespace vxdevicetest

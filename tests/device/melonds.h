@@ -25,7 +25,8 @@ class MelonDs {
 public:
     struct Options {
         std::string rom;
-        bool stubs = false;  // debugger stubs on free loopback ports
+        bool stubs = false;     // debugger stubs on free loopback ports
+        bool holdMain = false;  // with stubs: the main processor waits for its debugger
         bool limitFps = true;
     };
     // Starts the emulator on the ROM and waits for its window, which then
@@ -48,6 +49,11 @@ public:
     // detach keeps the emulator halted) and returns what it printed.
     vxtest::ProcessResult debug(const std::string& cpu, const std::string& elf,
                                 const std::vector<std::string>& commands, std::chrono::seconds timeout);
+    // The same, left running: SIGINT stops a `continue` in it, and the
+    // script goes on. A stub takes one session per run of the emulator (a
+    // second one gets no answer), so a session that must look twice stays.
+    std::unique_ptr<vxtest::Process> debugSession(const std::string& cpu, const std::string& elf,
+                                                  const std::vector<std::string>& commands, std::string& error);
 
 private:
     MelonDs() = default;
@@ -56,6 +62,7 @@ private:
     std::unique_ptr<vxtest::XClient> x_;
     std::unique_ptr<vxtest::Process> emulator_;
     vxtest::XWindowId window_ = 0;
+    std::string script(const std::string& cpu, const std::string& elf, const std::vector<std::string>& commands);
     int arm9Port_ = 0, arm7Port_ = 0;
 };
 
