@@ -33,7 +33,8 @@ struct CoHalf {
     bool firmwareValid = false;
     bool radioUp = false;
     int tuned = 0;
-    const uint8_t* network = nullptr;  // what the radio's filter is set to
+    bool filtering = false;  // the radio's filter is set to `network`
+    uint8_t network[6] = {};
     uint32_t networkJoins = ~0u;
     vxwlan::RadioFirmware fw;
     vxwlan::AccessPoint stored[vxwlan::kSlots];
@@ -143,12 +144,14 @@ void followJoin() {
         c.tuned = c.join.channel();
     }
     const uint8_t* bssid = c.join.bssid();
-    if (bssid != c.network || (c.join.joined() && c.join.joins() != c.networkJoins)) {
+    const bool changed = (bssid != nullptr) != c.filtering || (bssid != nullptr && !vxwlan::sameMac(bssid, c.network));
+    if (changed || (c.join.joined() && c.join.joins() != c.networkJoins)) {
         const vxwlan::AccessPoint* ap = c.join.network();
         vxradio::setNetwork(bssid, c.join.joined() ? c.join.aid() : 0);
         if (ap != nullptr && ap->wepMode != 0) vxradio::setKey(ap->wepKey, ap->wepKeyLength, ap->wepMode);
         else vxradio::setKey(nullptr, 0, 0);
-        c.network = bssid;
+        c.filtering = bssid != nullptr;
+        for (size_t i = 0; i < 6; ++i) c.network[i] = bssid != nullptr ? bssid[i] : 0;
         c.networkJoins = c.join.joined() ? c.join.joins() : ~0u;
     }
 }
@@ -159,10 +162,7 @@ void runRadio(bool frame) {
         c.radioUp = vxradio::bringUp(area, sizeof area, c.fw);
         if (c.radioUp) c.tuned = 0;
     }
-    if (c.radioUp) {
-        vxradio::takeInterrupts();
-        receiveFrames();
-    }
+    if (c.radioUp) receiveFrames();
     if (frame && c.requestSeen != 0) c.join.frame();
     if (c.radioUp) {
         if (frame) {
@@ -193,6 +193,9 @@ void service(bool frame) {
     if (c.block == nullptr || c.busy) return;
     c.busy = true;
     volatile WifiBlock& b = *c.block;
+    // The radio's requests are served below, whatever state the link is in;
+    // left set, they would keep its interrupt from firing again.
+    if (c.radioUp) vxradio::takeInterrupts();
     if (c.sync != nullptr && b.coState == kCoAttached) {
         b.coState = kCoListening;
         c.needRing = true;
