@@ -2,6 +2,7 @@
 
 #include <X11/keysym.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -38,8 +39,13 @@ std::string settings(const MelonDs::Options& o, int arm9Port, int arm7Port) {
 
 }  // namespace
 
-const char* melonDsPath() { return VX_MELONDS; }
-bool melonDsPresent() { return fs::exists(VX_MELONDS); }
+// VX_MELONDS in the environment overrides the folder beside the project, as
+// for scripts/melonds.sh.
+const char* melonDsPath() {
+    const char* path = std::getenv("VX_MELONDS");
+    return path != nullptr && *path != '\0' ? path : VX_MELONDS;
+}
+bool melonDsPresent() { return fs::exists(melonDsPath()); }
 
 std::unique_ptr<MelonDs> MelonDs::start(const Options& options, std::string& error) {
     if (!fs::exists(options.rom)) {
@@ -73,7 +79,7 @@ std::unique_ptr<MelonDs> MelonDs::start(const Options& options, std::string& err
     env.push_back("XDG_CONFIG_HOME=" + config.string());
     env.push_back("XDG_RUNTIME_DIR=" + runtime.string());
     env.push_back("QT_QPA_PLATFORM=xcb");
-    m->emulator_ = vxtest::Process::start({VX_MELONDS, options.rom}, env, &error);
+    m->emulator_ = vxtest::Process::start({melonDsPath(), options.rom}, env, &error);
     if (!m->emulator_) return nullptr;
     m->window_ = m->x_->findWindow(m->emulator_->pid(), "", 60s, kWidth, kWindowHeight);
     if (!m->window_) {

@@ -17,7 +17,8 @@
 
 namespace vxdevicetest {
 
-// Where the emulator is looked for, and whether it is there.
+// Where the emulator is looked for ($VX_MELONDS, else the shared tools
+// folder beside the project), and whether it is there.
 const char* melonDsPath();
 bool melonDsPresent();
 

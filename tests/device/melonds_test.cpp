@@ -61,7 +61,8 @@ std::unique_ptr<vxtest::Process> sideServer(int& port, std::string& error) {
 
 TEST(MelonDs, PlaysOnlineThroughItsAccessPoint) {
     if (!melonDsPresent())
-        GTEST_SKIP() << "melonDS is not at " << melonDsPath() << " (the shared tools folder beside the project)";
+        GTEST_SKIP() << "melonDS is not at " << melonDsPath()
+                     << " (set VX_MELONDS, or keep it in the shared tools folder beside the project)";
 
     std::string error;
     vxtest::Image simulated;
