@@ -25,6 +25,17 @@ const int windowWidth = 512;
 const int windowHeight = 512;
 const int windowBpp = 16;
 
+const char usageText[] =
+    "Usage: vxPCClient SERVER\n"
+    "\n"
+    "Desktop client of the vx tank game: registers with the game server SERVER\n"
+    "(a host name or dotted IPv4 address), then opens a 512x512 window.\n"
+    "  --help     this text\n"
+    "  --version  the version\n"
+    "Arrow keys move the tank; each step is sent to the server. Escape or closing\n"
+    "the window quits. Errors go to stdout, video errors to stderr; the exit\n"
+    "status is then 1, or 255 when SERVER cannot be resolved.\n";
+
 // Output may go to a pipe or a log; a line must be there even if the process
 // is killed later, so every line is flushed as it is written.
 void say(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -150,6 +161,9 @@ int openGLinit() {
     int done = 0;
     SDL_Event event;
 
+    // Without a usable X display SDL would fall back to drawing text on the
+    // terminal; X11 only, unless the user picks a driver.
+    setenv("SDL_VIDEODRIVER", "x11", 0);
     if (SDL_Init(SDL_INIT_VIDEO) < 0) {
         say(stderr, "Video initialization failed: %s\n", SDL_GetError());
         Quit(1);
@@ -210,6 +224,23 @@ int openGLinit() {
 }
 
 int main(int argc, char** argv) {
+    // No host name begins with '-': such an argument is an option and is
+    // never handed to the resolver.
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] != '-') continue;
+        if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
+            say(stdout, "%s", usageText);
+            exit(0);
+        }
+        if (strcmp(arg, "--version") == 0) {
+            say(stdout, "vxPCClient (vxtanks) %s\n", VX_VERSION);
+            exit(0);
+        }
+        say(stdout, "vxPCClient: unknown option '%s' (see --help)\n", arg);
+        exit(1);
+    }
+
     if (argc != 2) {
         say(stdout, "Please enter destination computer IP or name\n");
         exit(1);

@@ -1,13 +1,19 @@
 // vx-server's throughput on loopback: the datagrams a second it handles of
 // two kinds of traffic, valid state records from 8 players and junk, next to
 // what a bare receive loop on the same sockets handles of the same traffic in
-// the same run. The bare loop is the practical limit of this machine.
+// the same run. The bare loop is the practical limit of this machine. Then
+// the size of its log after one player's DATAGRAMS changes.
 //
-//   bench_server [DATAGRAMS]    per kind and receiver (default 1000000)
+//   bench_server [DATAGRAMS [OTHER]]
 //
-// Each phase sends DATAGRAMS as fast as one sending thread can and times
-// until the receiver has emptied its sockets; what the kernel dropped for want
-// of buffer room is not handled, so it is not counted.
+// DATAGRAMS per kind and receiver (default 1000000). OTHER is another
+// vx-server binary, an earlier build say, measured the same way in the same
+// run; its lines start "other server".
+//
+// Each throughput phase sends DATAGRAMS as fast as one sending thread can and
+// times until the receiver has emptied its sockets; what the kernel dropped
+// for want of buffer room is not handled, so it is not counted. The log phase
+// sends only while the server's queue has room, so that nothing is dropped.
 #include "process.h"
 #include "udp_peer.h"
 #include "udp_socket.h"
@@ -47,26 +53,12 @@ constexpr int kPerCall = 64;
     std::exit(1);
 }
 
-// Bytes waiting in a bound socket's receive queue, from /proc/net/udp.
-uint64_t queuedBytes(const sockaddr_in& bound) {
-    char local[32];
-    std::snprintf(local, sizeof local, "%08X:%04X", bound.sin_addr.s_addr, ntohs(bound.sin_port));
-    std::ifstream in("/proc/net/udp");
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream fields(line);
-        std::string slot, address, remote, state, queues;
-        fields >> slot >> address >> remote >> state >> queues;
-        if (address == local) return std::strtoull(queues.substr(queues.find(':') + 1).c_str(), nullptr, 16);
-    }
-    return 0;
-}
-
 // Waits (bounded) until the receiver has taken everything off its sockets.
 Clock::time_point drained(const std::vector<sockaddr_in>& sockets) {
     const auto deadline = Clock::now() + 30s;
     for (;;) {
         uint64_t queued = 0;
-        for (const auto& s : sockets) queued += queuedBytes(s);
+        for (const auto& s : sockets) queued += vxtest::udpQueue(s).value_or(vxtest::UdpQueue{}).bytes;
         if (queued == 0 || Clock::now() > deadline) return Clock::now();
         std::this_thread::sleep_for(1ms);
     }
@@ -109,6 +101,30 @@ public:
             }
             sent += sendBatch(
                 *peers_[p], n,
+                [&](int i) {
+                    return Shot{2, records[i], 12};
+                },
+                to);
+        }
+        return sent;
+    }
+
+    // `count` changes from player 0 alone, each call only once the state
+    // socket's queue has room for it (a quarter of the least buffer the
+    // server can get), so the kernel drops none.
+    uint64_t sendStatesPaced(const std::vector<sockaddr_in>& to, uint64_t count) {
+        constexpr uint64_t kQueueRoom = 96 << 10;
+        uint8_t records[kPerCall][12];
+        uint64_t sent = 0;
+        while (sent < count) {
+            if (!vxtest::waitForUdpQueue(to[2], kQueueRoom, 30s)) fail("the server stopped taking records");
+            const int n = static_cast<int>(std::min<uint64_t>(kPerCall, count - sent));
+            for (int i = 0; i < n; ++i) {
+                int32_t step[3] = {static_cast<int32_t>(++x_[0]), 0, 1};
+                std::memcpy(records[i], step, sizeof step);
+            }
+            sent += sendBatch(
+                *peers_[0], n,
                 [&](int i) {
                     return Shot{2, records[i], 12};
                 },
@@ -230,16 +246,15 @@ private:
 // The real server, its log in a file as it would be in use.
 class ServerRun {
 public:
-    ServerRun() {
+    explicit ServerRun(const std::string& binary) {
         char path[] = "/tmp/vx-bench-server-XXXXXX";
         int fd = mkstemp(path);
         if (fd < 0) fail(std::string("mkstemp: ") + std::strerror(errno));
         close(fd);
         log_ = path;
         std::string error;
-        process_ = vxtest::Process::start({"/bin/sh", "-c", "exec \"$0\" \"$@\" >\"$VX_SERVER_LOG\"",
-                                           vxtest::binaryPath("vx-server"), "--desktop-port", "0", "--handheld-port",
-                                           "0", "--state-port", "0"},
+        process_ = vxtest::Process::start({"/bin/sh", "-c", "exec \"$0\" \"$@\" >\"$VX_SERVER_LOG\"", binary,
+                                           "--desktop-port", "0", "--handheld-port", "0", "--state-port", "0"},
                                           {"VX_SERVER_LOG=" + log_}, &error);
         if (!process_) fail(error);
         const auto deadline = Clock::now() + 10s;
@@ -259,6 +274,19 @@ public:
     ~ServerRun() { std::remove(log_.c_str()); }
 
     const std::vector<sockaddr_in>& ports() const { return ports_; }
+
+    // Processor time it has used so far, user and system.
+    double cpuSeconds() const {
+        std::ifstream in("/proc/" + std::to_string(process_->pid()) + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        uint64_t ticks = 0;
+        // After the name: state is field 3, utime 14 and stime 15.
+        for (int n = 3; n <= 15 && fields >> field; ++n)
+            if (n >= 14) ticks += std::stoull(field);
+        return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
 
     // Stops it; returns its log.
     std::string stop() {
@@ -299,14 +327,17 @@ struct Figures {
     uint64_t sent = 0, handled = 0;
 };
 
+void registerPlayers(Sender& sender, const ServerRun& server, int players) {
+    for (int p = 0; p < players; ++p) {
+        sender.player(p).sendTo(server.ports()[0], "ADDME", 5);
+        if (!sender.player(p).receive(5s)) fail("no answer to a registration");
+    }
+}
+
 // One kind of traffic through the real server.
-Figures serverPhase(Sender& sender, bool states, uint64_t count, uint64_t* junkLogLines) {
-    ServerRun server;
-    if (states)
-        for (int p = 0; p < kPlayers; ++p) {
-            sender.player(p).sendTo(server.ports()[0], "ADDME", 5);
-            if (!sender.player(p).receive(5s)) fail("no answer to a registration");
-        }
+Figures serverPhase(const std::string& binary, Sender& sender, bool states, uint64_t count, uint64_t* junkLogLines) {
+    ServerRun server(binary);
+    if (states) registerPlayers(sender, server, kPlayers);
     Figures f;
     const auto start = Clock::now();
     f.sent = states ? sender.sendStates(server.ports(), count) : sender.sendJunk(server.ports(), count);
@@ -330,32 +361,72 @@ Figures barePhase(Sender& sender, bool states, uint64_t count) {
     return f;
 }
 
+struct LogFigures {
+    uint64_t handled = 0, lines = 0, bytes = 0;
+    double cpuSeconds = 0;
+};
+
+// One player's changes, none dropped: how much log they make, and the
+// processor time they cost the server (a figure a busy machine disturbs less
+// than a rate).
+LogFigures logPhase(const std::string& binary, Sender& sender, uint64_t count) {
+    ServerRun server(binary);
+    registerPlayers(sender, server, 1);
+    const double cpuBefore = server.cpuSeconds();
+    sender.sendStatesPaced(server.ports(), count);
+    drained(server.ports());
+    const double cpu = server.cpuSeconds() - cpuBefore;
+    const std::string log = server.stop();
+    return {summaryField(log, "state records"), countLines(log), log.size(), cpu};
+}
+
+struct ServerFigures {
+    Figures states, junk;
+    uint64_t junkLines = 0;
+    LogFigures log;
+};
+
+void print(const char* name, const ServerFigures& s, const Figures& bareStates, const Figures& bareJunk,
+           uint64_t count) {
+    std::printf("%s state records: %.0f datagrams/s\n", name, s.states.rate);
+    std::printf("%s state records ratio: %.2f server/bare\n", name, s.states.rate / bareStates.rate);
+    std::printf("%s junk: %.0f datagrams/s\n", name, s.junk.rate);
+    std::printf("%s junk ratio: %.2f server/bare\n", name, s.junk.rate / bareJunk.rate);
+    std::printf("%s log lines for %" PRIu64 " junk datagrams sent: %" PRIu64 " lines\n", name, s.junk.sent,
+                s.junkLines);
+    std::printf("%s log for one player's %" PRIu64 " changes (%" PRIu64 " handled): %" PRIu64 " lines\n", name, count,
+                s.log.handled, s.log.lines);
+    std::printf("%s log bytes for one player's %" PRIu64 " changes: %" PRIu64 " bytes\n", name, count, s.log.bytes);
+    std::printf("%s processor time for one player's %" PRIu64 " changes: %.2f s\n", name, count, s.log.cpuSeconds);
+    // What the kernel dropped for want of buffer room was not handled.
+    std::printf("dropped, %s state records: %" PRIu64 " datagrams\n", name, s.states.sent - s.states.handled);
+    std::printf("dropped, %s junk: %" PRIu64 " datagrams\n", name, s.junk.sent - s.junk.handled);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const uint64_t count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
-    if (count == 0) fail("usage: bench_server [DATAGRAMS]");
+    if (count == 0 || argc > 3) fail("usage: bench_server [DATAGRAMS [OTHER]]");
+    std::vector<std::pair<const char*, std::string>> servers = {{"server", vxtest::binaryPath("vx-server")}};
+    if (argc > 2) servers.push_back({"other server", argv[2]});
     Sender sender;
 
-    uint64_t junkLines = 0;
-    const Figures serverStates = serverPhase(sender, true, count, nullptr);
+    // Each server's phase of a kind beside the bare loop's, one kind after the other.
+    std::vector<ServerFigures> figures(servers.size());
+    for (size_t i = 0; i < servers.size(); ++i)
+        figures[i].states = serverPhase(servers[i].second, sender, true, count, nullptr);
     const Figures bareStates = barePhase(sender, true, count);
-    const Figures serverJunk = serverPhase(sender, false, count, &junkLines);
+    for (size_t i = 0; i < servers.size(); ++i)
+        figures[i].junk = serverPhase(servers[i].second, sender, false, count, &figures[i].junkLines);
     const Figures bareJunk = barePhase(sender, false, count);
+    for (size_t i = 0; i < servers.size(); ++i) figures[i].log = logPhase(servers[i].second, sender, count);
 
-    std::printf("server state records: %.0f datagrams/s\n", serverStates.rate);
     std::printf("bare loop state records: %.0f datagrams/s\n", bareStates.rate);
-    std::printf("state records ratio: %.2f server/bare\n", serverStates.rate / bareStates.rate);
-    std::printf("server junk: %.0f datagrams/s\n", serverJunk.rate);
     std::printf("bare loop junk: %.0f datagrams/s\n", bareJunk.rate);
-    std::printf("junk ratio: %.2f server/bare\n", serverJunk.rate / bareJunk.rate);
-    std::printf("junk sent to server: %" PRIu64 " datagrams\n", serverJunk.sent);
-    std::printf("server log lines for that junk: %" PRIu64 " lines\n", junkLines);
-    // What the kernel dropped for want of buffer room was not handled.
-    std::printf("dropped, server state records: %" PRIu64 " datagrams\n", serverStates.sent - serverStates.handled);
     std::printf("dropped, bare loop state records: %" PRIu64 " datagrams\n", bareStates.sent - bareStates.handled);
-    std::printf("dropped, server junk: %" PRIu64 " datagrams\n", serverJunk.sent - serverJunk.handled);
     std::printf("dropped, bare loop junk: %" PRIu64 " datagrams\n", bareJunk.sent - bareJunk.handled);
+    for (size_t i = 0; i < servers.size(); ++i) print(servers[i].first, figures[i], bareStates, bareJunk, count);
     std::fflush(stdout);
     return 0;
 }

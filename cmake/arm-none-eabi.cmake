@@ -6,6 +6,11 @@
 set(CMAKE_SYSTEM_NAME Generic)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 
+find_program(VX_ARM_TOOLCHAIN_GCC arm-none-eabi-gcc)
+if(NOT VX_ARM_TOOLCHAIN_GCC)
+  message(FATAL_ERROR "The device build needs Debian's ARM toolchain: "
+                      "apt-get install gcc-arm-none-eabi libnewlib-arm-none-eabi")
+endif()
 set(CMAKE_C_COMPILER arm-none-eabi-gcc)
 set(CMAKE_CXX_COMPILER arm-none-eabi-g++)
 set(CMAKE_ASM_COMPILER arm-none-eabi-gcc)

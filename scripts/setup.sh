@@ -3,10 +3,10 @@
 
 # tshark for the dissector tests (its question about capturing as non-root
 # takes the default under DEBIAN_FRONTEND=noninteractive); file for CPack's
-# dependency scan of the Debian package.
-VX_PACKAGES="build-essential cmake pkg-config clang-format-14 libgtest-dev libsdl1.2-dev libgl1-mesa-dev \
+# dependency scan of the Debian package; help2man for the man pages.
+VX_PACKAGES="build-essential cmake ninja-build pkg-config clang-format-14 libgtest-dev libsdl1.2-dev libgl1-mesa-dev \
 libglu1-mesa-dev libgl1-mesa-dri xvfb xauth libx11-dev libxtst-dev libpng-dev \
-tshark file gcc-arm-none-eabi libnewlib-arm-none-eabi desmume gdb-multiarch"
+tshark file help2man gcc-arm-none-eabi libnewlib-arm-none-eabi desmume gdb-multiarch"
 
 vx_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -47,7 +47,14 @@ vx_build() {
     shift
     local targets=()
     [ $# -gt 0 ] && targets=(--target "$@")
-    cmake --preset "$preset" -S "$vx_root" >/dev/null || { echo "cmake configure failed" >&2; return 1; }
+    # A build folder made with another generator (the default preset moved
+    # from make to Ninja) is configured afresh; what it built is rebuilt.
+    local fresh=()
+    local cache="$vx_root/build/$preset/CMakeCache.txt"
+    if [ -f "$cache" ] && [ "$preset" = default ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$cache"; then
+        fresh=(--fresh)
+    fi
+    cmake --preset "$preset" -S "$vx_root" "${fresh[@]}" >/dev/null || { echo "cmake configure failed" >&2; return 1; }
     cmake --build --preset "$preset" -j "$(nproc)" "${targets[@]}" || { echo "build failed" >&2; return 1; }
     VX_BIN="$vx_root/build/$preset/bin"
 }

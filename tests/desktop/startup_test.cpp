@@ -1,6 +1,7 @@
 // Start-up and registration as the game server and the person at the
 // terminal see them: the datagrams, the one line of output, the exit status.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "harness.h"
 
@@ -158,21 +159,54 @@ INSTANTIATE_TEST_SUITE_P(Ack, AckSizes,
                                     std::to_string(info.index);
                          });
 
-TEST(Startup, NoDisplayEndsWithTheVideoInitialisationLine) {
+// Without a usable X display the client must not fall back to SDL's
+// text-terminal drivers, which take over the terminal with control sequences:
+// the README's video line on stderr, nothing but the ACK line on stdout.
+struct DisplayCase {
+    const char* name;
+    std::vector<std::string> env;
+    const char* line;  // the start of the one stderr line
+};
+
+void PrintTo(const DisplayCase& c, std::ostream* os) { *os << c.name; }
+
+// A display number nothing serves: no X socket, no lock file.
+std::string deadDisplay() {
+    for (int n = 4000;; ++n)
+        if (access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) != 0 &&
+            access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) != 0)
+            return "DISPLAY=:" + std::to_string(n);
+}
+
+class NoUsableDisplay : public ::testing::TestWithParam<DisplayCase> {};
+
+TEST_P(NoUsableDisplay, EndsWithTheVideoLineAndWritesNoControlSequences) {
     FakeServer server;
     ASSERT_TRUE(server.ok()) << server.error;
-    auto p = Process::start({clientPath(), server.address}, clientEnv(nullptr));
+    // As from a terminal: TERM set, no driver chosen.
+    std::vector<std::string> env = vxtest::injectionEnv({"VX_NO_DNS=1", "TERM=xterm", "SDL_VIDEODRIVER"}, false);
+    env.insert(env.end(), GetParam().env.begin(), GetParam().env.end());
+    auto p = Process::start({clientPath(), server.address}, env);
     ASSERT_TRUE(p);
     auto addme = server.registration->receive(kStartTimeout);
-    ASSERT_TRUE(addme);
+    ASSERT_TRUE(addme) << "registration comes before the window";
     auto ack = vxtest::encodeId(7);
     ASSERT_TRUE(server.registration->reply(*addme, ack.data(), ack.size()));
     auto r = p->wait(kExitTimeout);
     EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << "control sequences on stdout";
     EXPECT_EQ(r.out, "Received ACK. UserID: 7\n");
-    const std::string prefix = "Video initialization failed: ";
+    const std::string prefix = GetParam().line;
     ASSERT_EQ(r.err.rfind(prefix, 0), 0u) << r.err;
     EXPECT_GT(r.err.size(), prefix.size() + 1) << "SDL's reason follows";
     EXPECT_EQ(r.err.back(), '\n');
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Display, NoUsableDisplay,
+    ::testing::Values(DisplayCase{"unset", {"DISPLAY"}, "Video initialization failed: "},
+                      DisplayCase{"nothing_there", {deadDisplay()}, "Video initialization failed: "},
+                      // A driver the user chose is kept; this one has no OpenGL.
+                      DisplayCase{"user_chose_dummy", {"DISPLAY", "SDL_VIDEODRIVER=dummy"}, "Video mode set failed: "}),
+    [](const ::testing::TestParamInfo<DisplayCase>& info) { return std::string(info.param.name); });

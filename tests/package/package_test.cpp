@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -36,6 +38,16 @@ std::set<std::string> linesOf(const std::string& path) {
     for (std::string line; std::getline(in, line);)
         if (!line.empty()) lines.insert(line);
     return lines;
+}
+
+std::string upperCase(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string contents(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // The files a running process has mapped whose name ends in `name`.
@@ -81,10 +93,37 @@ TEST(Package, BuildsUnpacksAndRunsWithNothingFromTheTests) {
     for (const auto& entry : fs::recursive_directory_iterator(root))
         if (!entry.is_directory()) files.insert(fs::relative(entry.path(), root).string());
     for (const char* expected :
-         {"usr/bin/vxPCClient", "usr/bin/vx-server", "usr/bin/vx-handheld", "usr/lib/vxtanks/libvxplatform.so",
-          "usr/lib/vxtanks/arm9_vxVer1.0", "usr/lib/vxtanks/arm7_vxVer1.0", "usr/share/vxtanks/wireshark/vx.lua",
-          "usr/share/doc/vxtanks/README.md"})
+         {"usr/bin/vxPCClient", "usr/bin/vx-server", "usr/bin/vx-handheld", "usr/bin/vx-romtool",
+          "usr/lib/vxtanks/libvxplatform.so", "usr/lib/vxtanks/arm9_vxVer1.0", "usr/lib/vxtanks/arm7_vxVer1.0",
+          "usr/share/vxtanks/wireshark/vx.lua", "usr/share/doc/vxtanks/README.md"})
         EXPECT_EQ(files.count(expected), 1u) << expected;
+
+    // A man page for each program, made from what it says to --help and
+    // --version; and each program answers from where the package puts it.
+    for (const std::string program : {"vxPCClient", "vx-server", "vx-handheld", "vx-romtool"}) {
+        const std::string page = "usr/share/man/man1/" + program + ".1.gz";
+        ASSERT_EQ(files.count(page), 1u) << page;
+        const auto text = vxtest::runProcess({"gzip", "-dc", (root / page).string()}, kToolTimeout);
+        EXPECT_EQ(text.exitCode, 0) << page;
+        EXPECT_NE(text.out.find(".TH " + upperCase(program) + " \"1\""), std::string::npos) << text.out;
+        EXPECT_NE(text.out.find("\"vxtanks " VX_PACKAGE_VERSION "\" \"User Commands\""), std::string::npos) << text.out;
+        EXPECT_NE(text.out.find(".SH SYNOPSIS"), std::string::npos) << text.out;
+        EXPECT_NE(text.out.find("\\-\\-help"), std::string::npos) << text.out;
+        const auto version =
+            vxtest::runProcess({(root / "usr/bin" / program).string(), "--version"}, kToolTimeout, {"LD_LIBRARY_PATH"});
+        EXPECT_EQ(version.out, program + " (vxtanks) " VX_PACKAGE_VERSION "\n") << version.err;
+    }
+
+    // The device ROM, as the device build made it.
+    const std::string rom = VX_PACKAGE_ROM;
+    if (rom.empty()) {
+        EXPECT_EQ(files.count("usr/share/vxtanks/vxVer1.0.nds"), 0u);
+    } else {
+        ASSERT_EQ(files.count("usr/share/vxtanks/vxVer1.0.nds"), 1u);
+        const std::string packed = contents(root / "usr/share/vxtanks/vxVer1.0.nds");
+        EXPECT_FALSE(packed.empty());
+        EXPECT_TRUE(packed == contents(rom)) << "differs from " << rom;
+    }
     // What the test and benchmark folders build, and the files they hold.
     auto testTree = linesOf(VX_TEST_TREE_NAMES);
     ASSERT_GT(testTree.size(), 10u);  // the list is really there

@@ -2,7 +2,9 @@
 // near-misses of the protocol, and valid registrations and state records among
 // them, to all three ports from many source ports. The server must stay up,
 // stop cleanly on SIGINT, account for every datagram it received, keep its
-// player table and its log small, and never hand out an id twice.
+// player table and its log small, and never hand out an id twice. And floods
+// from registered players, of changes and of registrations again, and of new
+// players, none of which may fill the log.
 #include "server_harness.h"
 
 #include <gtest/gtest.h>
@@ -12,11 +14,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <numeric>
 #include <random>
 #include <sstream>
 #include <unordered_set>
@@ -38,6 +42,11 @@ uint64_t datagramsToSend() {
     return VX_FUZZ_DATAGRAMS;
 }
 
+uint64_t recordsToFlood() {
+    if (const char* n = std::getenv("VX_FLOOD_RECORDS"); n && *n) return std::strtoull(n, nullptr, 10);
+    return VX_FLOOD_RECORDS;
+}
+
 uint64_t seed() {
     if (const char* s = std::getenv("VX_FUZZ_SEED"); s && *s) return std::strtoull(s, nullptr, 10);
     return std::random_device{}();
@@ -54,22 +63,6 @@ std::optional<uint64_t> hostReceiveBufferDrops() {
             if (name == "RcvbufErrors") return std::stoull(value);
     }
     return std::nullopt;
-}
-
-// Drops on one bound socket: the last column of its line in /proc/net/udp.
-uint64_t socketDrops(const sockaddr_in& bound) {
-    char local[32];
-    std::snprintf(local, sizeof local, "%08X:%04X", bound.sin_addr.s_addr, ntohs(bound.sin_port));
-    std::ifstream in("/proc/net/udp");
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream fields(line);
-        std::string slot, address, last;
-        fields >> slot >> address;
-        if (address != local) continue;
-        for (std::string field; fields >> field;) last = field;
-        return std::stoull(last);
-    }
-    return 0;
 }
 
 std::string statusField(pid_t pid, const std::string& name) {
@@ -241,7 +234,8 @@ TEST(ServerFuzz, FloodOfMixedDatagramsIsSurvivedAndAccountedFor) {
     flood.collectAnswers();
 
     uint64_t socketDropped = 0;
-    for (const char* role : {"desktop", "handheld", "state"}) socketDropped += socketDrops(server.at(role));
+    for (const char* role : {"desktop", "handheld", "state"})
+        socketDropped += vxtest::udpQueue(server.at(role)).value_or(vxtest::UdpQueue{}).drops;
     const std::string peakMemory = statusField(server.process().pid(), "VmHWM");
     auto result = server.stop(SIGINT, 30s);
     const auto ended = std::chrono::steady_clock::now();
@@ -265,23 +259,18 @@ TEST(ServerFuzz, FloodOfMixedDatagramsIsSurvivedAndAccountedFor) {
     EXPECT_LE(summary->datagrams + socketDropped, sent + probes);
     EXPECT_GE(summary->registrations, flood.answers() + probeAnswers);
 
-    // Bounded memory; every new player a new id; the players kept add up.
-    uint64_t newPlayers = 0, logLines = 0;
-    std::unordered_set<int32_t> ids;
-    bool idTwice = false;
-    std::istringstream lines(result.out);
-    for (std::string line; std::getline(lines, line);) {
-        ++logLines;
-        if (line.rfind("register ", 0) != 0 || line.find("(again)") != std::string::npos) continue;
-        ++newPlayers;
-        const size_t at = line.find(" -> id ");
-        ASSERT_NE(at, std::string::npos) << line;
-        idTwice |= !ids.insert(static_cast<int32_t>(std::stol(line.substr(at + 7)))).second;
-    }
-    EXPECT_FALSE(idTwice);
+    // Bounded memory; every new player a new id, logged one by one or in a
+    // range; the players kept add up.
+    const uint64_t logLines = static_cast<uint64_t>(std::count(result.out.begin(), result.out.end(), '\n'));
+    auto registered = tallyRegistrations(result.out);
+    EXPECT_TRUE(registered.unreadable.empty()) << registered.unreadable.front();
+    const uint64_t newPlayers = registered.newIds.size();
+    EXPECT_EQ(std::unordered_set<int32_t>(registered.newIds.begin(), registered.newIds.end()).size(), newPlayers);
     EXPECT_LE(summary->players, static_cast<uint64_t>(kMaxPlayers));
     EXPECT_GT(summary->replaced, 0u);
+    EXPECT_EQ(registered.replacing, summary->replaced);
     EXPECT_EQ(summary->players, newPlayers - summary->replaced);
+    EXPECT_EQ(registered.againTimes + newPlayers, summary->registrations);
 
     // Every ignored datagram is in the log, in a few lines for each second
     // the server ran: at most 5 of its own and one "ignored N more" a second.
@@ -290,6 +279,14 @@ TEST(ServerFuzz, FloodOfMixedDatagramsIsSurvivedAndAccountedFor) {
     EXPECT_EQ(ignored.single + ignored.moreTotal, summary->ignored);
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(ended - started).count();
     EXPECT_LE(ignored.single + ignored.moreLines, 6u * static_cast<uint64_t>(seconds + 1));
+
+    // The whole log, however fast players come and go: per second each slot
+    // has 25 + 1 state lines and 5 + 1 registrations again; new players 100
+    // lines, each perhaps after 2 lines of the player it replaces, and one
+    // count; the ignored datagrams 6. Besides them 3 listening lines, ready
+    // and the summary.
+    const uint64_t perSecond = kMaxPlayers * (26 + 6) + 100 * 3 + 1 + 6;
+    EXPECT_LE(logLines, perSecond * static_cast<uint64_t>(seconds + 2) + 5);
 
     std::printf("fuzz: sent: %" PRIu64 " datagrams (%" PRIu64 " more as %" PRIu64
                 " answered registrations"
@@ -305,8 +302,203 @@ TEST(ServerFuzz, FloodOfMixedDatagramsIsSurvivedAndAccountedFor) {
                     *hostDropsAfter - *hostDropsBefore);
     std::printf("fuzz: players: %" PRIu64 " kept, %" PRIu64 " new, %" PRIu64 " replaced\n", summary->players,
                 newPlayers, summary->replaced);
-    std::printf("fuzz: log: %" PRIu64 " lines, %" PRIu64 " about ignored datagrams\n", logLines,
-                ignored.single + ignored.moreLines);
+    std::printf("fuzz: log: %" PRIu64 " lines, %zu bytes, %" PRIu64 " about ignored datagrams, %" PRIu64
+                " about new players\n",
+                logLines, result.out.size(), ignored.single + ignored.moreLines, registered.newLines);
     std::printf("fuzz: server peak memory:%s\n", peakMemory.c_str());
     std::printf("fuzz: elapsed: %.1f s\n", std::chrono::duration<double>(ended - started).count());
+}
+
+// One registered player sends changes as fast as the server takes them while
+// another sends one a second. The second keeps every line; the first gets at
+// most 25 lines and one "more changes" line a second, and every change and
+// every datagram is still accounted for.
+TEST(ServerFuzz, OnePlayersFloodOfChangesNeitherFillsTheLogNorHidesAnother) {
+    constexpr int kPerCall = 64;
+    // Each call waits until the state socket's queue holds at most this, a
+    // quarter of the least buffer the server can get: the kernel drops none.
+    constexpr uint64_t kQueueRoom = 96 << 10;
+    const uint64_t wanted = recordsToFlood();
+    std::printf("flood: %" PRIu64 " changes from one player (VX_FLOOD_RECORDS)\n", wanted);
+    const auto started = std::chrono::steady_clock::now();
+    RunningServer server({});
+    ASSERT_TRUE(server.ready()) << server.out() << server.process().errSoFar();
+    auto flooder = clientPeer();
+    auto steady = clientPeer();
+    ASSERT_TRUE(flooder && steady);
+    ASSERT_TRUE(server.registerFrom(*flooder, "desktop"));
+    ASSERT_TRUE(server.registerFrom(*steady, "handheld"));
+    const sockaddr_in state = server.at("state");
+    const std::string fromFlooder = "state id 1 from 127.0.0.1:" + std::to_string(flooder->port()) + ": ";
+    const std::string fromSteady = "state id 2 from 127.0.0.1:" + std::to_string(steady->port()) + ": ";
+
+    uint64_t flooded = 0;
+    int32_t steadySent = 0;
+    auto nextSteady = std::chrono::steady_clock::now();
+    vxProtocol records[kPerCall];
+    mmsghdr messages[kPerCall]{};
+    iovec parts[kPerCall];
+    for (int i = 0; i < kPerCall; ++i) {
+        parts[i] = {&records[i], sizeof records[i]};
+        messages[i].msg_hdr.msg_name = const_cast<sockaddr_in*>(&state);
+        messages[i].msg_hdr.msg_namelen = sizeof state;
+        messages[i].msg_hdr.msg_iov = &parts[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    while (flooded < wanted) {
+        if (std::chrono::steady_clock::now() >= nextSteady) {
+            ++steadySent;
+            server.send(*steady, "state", vxtest::encodeState({steadySent, 7, 2}));
+            nextSteady += 1s;
+        }
+        ASSERT_TRUE(vxtest::waitForUdpQueue(state, kQueueRoom, 30s))
+            << "the server stopped taking records after " << flooded << "\n"
+            << server.process().errSoFar();
+        const int n = static_cast<int>(std::min<uint64_t>(kPerCall, wanted - flooded));
+        for (int i = 0; i < n; ++i) {
+            // x86 and the wire are both little-endian: the record goes as laid out.
+            const auto x = static_cast<int32_t>(flooded + static_cast<uint64_t>(i));
+            records[i] = {x, -x, 1};
+        }
+        const int sent = sendmmsg(flooder->fd(), messages, static_cast<unsigned>(n), 0);
+        ASSERT_EQ(sent, n) << std::strerror(errno);
+        flooded += static_cast<uint64_t>(sent);
+    }
+    ASSERT_TRUE(vxtest::waitForUdpQueue(state, 0, 30s));
+    // Under its limit, the steady player's line is written at once.
+    const std::string lastSteady = fromSteady + "X=" + std::to_string(steadySent) + " Y=7 userID=2\n";
+    ASSERT_TRUE(server.waitFor(lastSteady, 10s)) << server.out().substr(0, 4000);
+    const uint64_t drops = vxtest::udpQueue(state).value_or(vxtest::UdpQueue{}).drops;
+    const std::string peakMemory = statusField(server.process().pid(), "VmHWM");
+    auto result = server.stop(SIGINT, 30s);
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "");
+    auto summary = findSummary(result.out);
+    ASSERT_TRUE(summary) << result.out.substr(result.out.size() > 2000 ? result.out.size() - 2000 : 0);
+
+    // Every datagram is counted, the held-back changes among the state records.
+    const uint64_t steadyRecords = static_cast<uint64_t>(steadySent);
+    EXPECT_EQ(drops, 0u);
+    EXPECT_EQ(summary->datagrams, 2 + wanted + steadyRecords);
+    EXPECT_EQ(summary->registrations + summary->states + summary->ignored, summary->datagrams);
+    EXPECT_EQ(summary->states, wanted + steadyRecords);
+
+    for (int32_t x = 1; x <= steadySent; ++x)
+        EXPECT_EQ(countExact(result.out, fromSteady + "X=" + std::to_string(x) + " Y=7 userID=2"), 1) << x;
+
+    // Every change of the flooder is told, one by one or in a count, and the
+    // last of its lines gives where it ended up.
+    auto flood = tallyPlayerStates(result.out, fromFlooder);
+    EXPECT_TRUE(flood.unreadable.empty()) << flood.unreadable.front();
+    EXPECT_EQ(flood.changes, wanted);
+    const auto lastX = static_cast<int32_t>(wanted - 1);
+    EXPECT_EQ(flood.latest, (vxProtocol{lastX, -lastX, 1}));
+    EXPECT_GT(flood.moreLines, 0u);
+
+    // The bound: per second the run touched, 25 lines and one count for the
+    // flooder; besides them the steady player's lines, 2 registrations,
+    // 3 listening lines, ready and the summary.
+    const auto seconds = static_cast<uint64_t>(elapsed) + 2;
+    const uint64_t logLines = static_cast<uint64_t>(std::count(result.out.begin(), result.out.end(), '\n'));
+    EXPECT_LE(flood.written + flood.moreLines, 26 * seconds);
+    EXPECT_LE(logLines, 26 * seconds + steadyRecords + 7);
+
+    std::printf("flood: %" PRIu64 " changes and %" PRIu64 " steady records in %.1f s (%.0f records/s)\n", wanted,
+                steadyRecords, elapsed, static_cast<double>(wanted) / elapsed);
+    std::printf("flood: log: %" PRIu64 " lines, %zu bytes; the flooder's: %" PRIu64 " written, %" PRIu64
+                " 'more changes'\n",
+                logLines, result.out.size(), flood.written, flood.moreLines);
+    std::printf("flood: server peak memory:%s\n", peakMemory.c_str());
+}
+
+// One registered player sends ADDME over and over while another sends a
+// record every 50 ms. Every ADDME is answered with the same id, as ever; the
+// repeats get at most 5 lines and one count a second, the steady player every
+// line, and every datagram is counted.
+TEST(ServerFuzz, OnePlayersFloodOfRegistrationsNeitherFillsTheLogNorHidesAnother) {
+    constexpr uint64_t kRepeats = 100000, kPerWait = 50;  // then the ACKs are awaited, so none is lost
+    const auto started = std::chrono::steady_clock::now();
+    RunningServer server({});
+    ASSERT_TRUE(server.ready()) << server.out() << server.process().errSoFar();
+    auto flooder = clientPeer(), steady = clientPeer();
+    ASSERT_TRUE(flooder && steady && server.registerFrom(*flooder, "desktop") &&
+                server.registerFrom(*steady, "handheld"));
+    const std::string fromSteady = "state id 2 from 127.0.0.1:" + std::to_string(steady->port()) + ": ";
+    int32_t steadySent = 0;
+    auto nextSteady = std::chrono::steady_clock::now();
+    for (uint64_t sent = 0; sent < kRepeats; sent += kPerWait) {
+        if (std::chrono::steady_clock::now() >= nextSteady) {
+            server.send(*steady, "state", vxtest::encodeState({++steadySent, 7, 2}));
+            nextSteady += 50ms;
+        }
+        for (uint64_t i = 0; i < kPerWait; ++i) ASSERT_TRUE(flooder->sendTo(server.at("desktop"), "ADDME", 5));
+        for (uint64_t i = 0; i < kPerWait; ++i) {
+            auto ack = flooder->receive(kReply);
+            ASSERT_TRUE(ack && ack->data == vxtest::encodeId(1)) << "ADDME " << sent + i;
+        }
+    }
+    ASSERT_TRUE(server.waitFor(fromSteady + "X=" + std::to_string(steadySent) + " Y=7 userID=2\n", 10s));
+    auto result = server.stop(SIGINT, 30s);
+    const auto seconds =
+        static_cast<uint64_t>(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() + 2);
+
+    auto summary = findSummary(result.out);
+    ASSERT_TRUE(summary && result.err.empty()) << result.err;
+    const auto steadyRecords = static_cast<uint64_t>(steadySent);
+    EXPECT_EQ(summary->datagrams, 2 + kRepeats + steadyRecords);
+    EXPECT_EQ(summary->registrations, 2 + kRepeats);
+    for (int32_t x = 1; x <= steadySent; ++x)
+        EXPECT_EQ(countExact(result.out, fromSteady + "X=" + std::to_string(x) + " Y=7 userID=2"), 1) << x;
+    auto registered = tallyRegistrations(result.out);
+    EXPECT_TRUE(registered.unreadable.empty()) << registered.unreadable.front();
+    EXPECT_EQ(registered.newIds, (std::vector<int32_t>{1, 2}));
+    EXPECT_EQ(registered.againTimes, kRepeats);
+    // Per second the run touched, 5 lines and one count for the repeats;
+    // besides them the steady lines, 2 registrations, 3 listening, ready, summary.
+    const uint64_t logLines = static_cast<uint64_t>(std::count(result.out.begin(), result.out.end(), '\n'));
+    EXPECT_LE(logLines, 6 * seconds + steadyRecords + 7);
+    std::printf("repeats: %" PRIu64 " ADDME; log: %" PRIu64 " lines, %zu bytes\n", kRepeats, logLines,
+                result.out.size());
+}
+
+// Thousands of new players register at once, each from its own loopback
+// address: at most 100 lines and one count a second, and every id in the log once.
+TEST(ServerFuzz, AFloodOfNewPlayersIsLoggedInAFewLinesWithEveryId) {
+    constexpr int kNewPlayers = 4000;
+    const auto started = std::chrono::steady_clock::now();
+    RunningServer server({});
+    ASSERT_TRUE(server.ready()) << server.out() << server.process().errSoFar();
+    const sockaddr_in desktop = server.at("desktop");
+    for (int i = 0; i < kNewPlayers; ++i) {
+        // A quarter of the least receive buffer the server can get: the kernel drops none.
+        if (i % 64 == 0) {
+            ASSERT_TRUE(vxtest::waitForUdpQueue(desktop, 96 << 10, 30s));
+        }
+        // Closed at once: its ACK is not wanted, and no file limit is neared.
+        auto source = clientPeer("127.4." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1));
+        ASSERT_TRUE(source && source->sendTo(desktop, "ADDME", 5));
+    }
+    ASSERT_TRUE(vxtest::waitForUdpQueue(desktop, 0, 30s));
+    auto result = server.stop(SIGINT, 30s);
+    const auto seconds =
+        static_cast<uint64_t>(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() + 2);
+
+    auto summary = findSummary(result.out);
+    ASSERT_TRUE(summary && result.err.empty()) << result.err;
+    EXPECT_EQ(summary->datagrams, static_cast<uint64_t>(kNewPlayers));
+    EXPECT_EQ(summary->replaced, static_cast<uint64_t>(kNewPlayers - 64));
+    auto registered = tallyRegistrations(result.out);
+    EXPECT_TRUE(registered.unreadable.empty()) << registered.unreadable.front();
+    std::sort(registered.newIds.begin(), registered.newIds.end());
+    std::vector<int32_t> everyId(kNewPlayers);
+    std::iota(everyId.begin(), everyId.end(), 1);
+    EXPECT_EQ(registered.newIds, everyId);
+    EXPECT_EQ(registered.replacing, summary->replaced);
+    // Per second the run touched, 100 lines and one count; 3 listening, ready, summary.
+    const uint64_t logLines = static_cast<uint64_t>(std::count(result.out.begin(), result.out.end(), '\n'));
+    EXPECT_LE(logLines, 101 * seconds + 5);
+    std::printf("new players: %d; log: %" PRIu64 " lines, %zu bytes\n", kNewPlayers, logLines, result.out.size());
 }

@@ -143,4 +143,79 @@ IgnoredLines tallyIgnored(const std::string& out) {
     return t;
 }
 
+PlayerStateLines tallyPlayerStates(const std::string& out, const std::string& prefix) {
+    static const std::regex written("X=(-?[0-9]+) Y=(-?[0-9]+) userID=(-?[0-9]+)( \\(matched by port\\))?");
+    static const std::regex more(
+        "([0-9]+) more changes?, last X=(-?[0-9]+) Y=(-?[0-9]+) userID=(-?[0-9]+)"
+        "( \\(matched by port\\))?");
+    PlayerStateLines t;
+    std::smatch m;
+    for (size_t at = 0; at < out.size();) {
+        size_t end = out.find('\n', at);
+        if (end == std::string::npos) end = out.size();
+        if (out.compare(at, prefix.size(), prefix) == 0) {
+            const std::string rest = out.substr(at + prefix.size(), end - at - prefix.size());
+            size_t firstNumber = 0;
+            if (std::regex_match(rest, m, written)) {
+                ++t.written;
+                ++t.changes;
+                firstNumber = 1;
+            } else if (std::regex_match(rest, m, more)) {
+                ++t.moreLines;
+                t.changes += std::stoull(m[1]);
+                firstNumber = 2;
+            } else {
+                t.unreadable.push_back(rest);
+            }
+            if (firstNumber != 0) {
+                t.latest =
+                    vxProtocol{std::stoi(m[firstNumber]), std::stoi(m[firstNumber + 1]), std::stoi(m[firstNumber + 2])};
+                t.lastAt = at;
+            }
+        }
+        at = end + 1;
+    }
+    return t;
+}
+
+RegisterLines tallyRegistrations(const std::string& out) {
+    static const std::regex single(
+        "register [0-9.]+:[0-9]+ \\((desktop|handheld)\\) -> id (-?[0-9]+)( \\(again\\)| \\(replaces id .*\\))?");
+    static const std::regex moreAgain("register id -?[0-9]+ from [0-9.]+:[0-9]+: ([0-9]+) more times? \\(again\\)");
+    static const std::regex moreNew(
+        "registered ([0-9]+) more players?, ids? (-?[0-9]+)(?: to (-?[0-9]+))?(?:, ([0-9]+) of them replacing "
+        "others)?(?:; those replaced had ([0-9]+) more changes, ([0-9]+) more times \\(again\\))?");
+    RegisterLines t;
+    std::istringstream in(out);
+    std::smatch m;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("register", 0) != 0) continue;
+        if (std::regex_match(line, m, single)) {
+            const std::string tail = m[3];
+            if (tail == " (again)") {
+                ++t.againTimes;
+                continue;
+            }
+            ++t.newLines;
+            t.newIds.push_back(static_cast<int32_t>(std::stol(m[2])));
+            if (!tail.empty()) ++t.replacing;
+        } else if (std::regex_match(line, m, moreAgain)) {
+            t.againTimes += std::stoull(m[1]);
+        } else if (std::regex_match(line, m, moreNew)) {
+            ++t.newLines;
+            const uint64_t n = std::stoull(m[1]);
+            // Ids count up and wrap as 32-bit numbers do.
+            auto id = static_cast<uint32_t>(std::stol(m[2]));
+            for (uint64_t i = 0; i < n; ++i) t.newIds.push_back(static_cast<int32_t>(id++));
+            const bool lastMatches = m[3].matched ? static_cast<int32_t>(id - 1) == std::stol(m[3]) : n == 1;
+            if (!lastMatches) t.unreadable.push_back(line);
+            if (m[4].matched) t.replacing += std::stoull(m[4]);
+            if (m[6].matched) t.againTimes += std::stoull(m[6]);
+        } else {
+            t.unreadable.push_back(line);
+        }
+    }
+    return t;
+}
+
 }  // namespace servertest

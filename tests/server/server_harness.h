@@ -74,4 +74,32 @@ struct IgnoredLines {
 };
 IgnoredLines tallyIgnored(const std::string& out);
 
+// One player's "state id" lines: "PREFIX X=x Y=y userID=u" for each change
+// written, "PREFIX M more changes, last X=x Y=y userID=u" for those held back.
+// `prefix` is "state id N from ADDR:PORT: ".
+struct PlayerStateLines {
+    uint64_t written = 0;               // lines of one change each
+    uint64_t moreLines = 0;             // "more changes" lines
+    uint64_t changes = 0;               // every change told: written + the Ms
+    std::optional<vxProtocol> latest;   // the position the last of its lines gives
+    size_t lastAt = std::string::npos;  // where that line starts in the log
+    std::vector<std::string> unreadable;
+};
+PlayerStateLines tallyPlayerStates(const std::string& out, const std::string& prefix);
+
+// The "register" lines of a log. New players: "register ADDR:PORT (ROLE) -> id N
+// [(replaces ...)]" one each, and "registered N more players, ids A to B[, K of
+// them replacing others]" for those held back. Registrations again:
+// "... -> id N (again)" one each, "register id N from ADDR:PORT: M more times
+// (again)" for those held back. What players replaced by new ones held back
+// is told with the new ones when they are held back too.
+struct RegisterLines {
+    uint64_t newLines = 0;        // about new players
+    std::vector<int32_t> newIds;  // every new player's id, written or in a range
+    uint64_t replacing = 0;       // new players told as replacing another
+    uint64_t againTimes = 0;      // registrations again, written or counted
+    std::vector<std::string> unreadable;
+};
+RegisterLines tallyRegistrations(const std::string& out);
+
 }  // namespace servertest

@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace servertest;
@@ -146,6 +147,69 @@ TEST(ServerStates, PrintedOnFirstRecordAndOnEveryChangeOnly) {
     EXPECT_EQ(onlyA, expectA);
     EXPECT_EQ(countLines(result.out, fromB), 1) << result.out;
     EXPECT_NE(result.out.find("summary: 2 registrations, 2 players, 9 state records, 0 ignored"), std::string::npos)
+        << result.out;
+}
+
+TEST(ServerStates, AtAPersonsPaceEveryChangeHasItsLine) {
+    // The handheld sends about 20 records a second. Each change here comes
+    // with a repeat of it, so a limit that counted records, not lines, shows.
+    // 25 changes in all: however the server is scheduled, no second has more.
+    constexpr int kChanges = 25;
+    RunningServer server({});
+    ASSERT_TRUE(server.ready()) << server.out();
+    auto peer = clientPeer();
+    ASSERT_TRUE(server.registerFrom(*peer, "handheld"));
+    const std::string from = "state id 1 from 127.0.0.1:" + std::to_string(peer->port()) + ": ";
+
+    std::string expected;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 1; i <= kChanges; ++i) {
+        std::this_thread::sleep_until(start + i * 50ms);
+        for (int copy = 0; copy < 2; ++copy) server.send(*peer, "state", encodeState({i, 100 - i, 1}));
+        expected += from + "X=" + std::to_string(i) + " Y=" + std::to_string(100 - i) + " userID=1\n";
+    }
+    ASSERT_TRUE(server.waitFor(from + "X=25 Y=75 userID=1\n")) << server.out();
+
+    auto result = server.stop();
+    std::string lines;
+    std::istringstream in(result.out);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(from, 0) == 0) lines += line + "\n";
+    EXPECT_EQ(lines, expected);
+    EXPECT_NE(result.out.find(", 50 state records, "), std::string::npos) << result.out;
+}
+
+TEST(ServerStates, ChangesHeldBackAreToldBeforeTheirPlayerIsReplacedAndBeforeTheSummary) {
+    // 100 changes at once from each of two players, one slot between them:
+    // the first's count must come before it is replaced, the second's before
+    // the summary, whether or not their second has ended by then.
+    RunningServer server({"--max-players", "1"});
+    ASSERT_TRUE(server.ready()) << server.out();
+    auto a = clientPeer(), b = clientPeer();
+    const auto burst = [&](UdpPeer& peer, int32_t id) {
+        for (int x = 1; x <= 100; ++x) server.send(peer, "state", encodeState({x, id, id}));
+        // Off the socket means handled: the server reads and handles in one go.
+        ASSERT_TRUE(vxtest::waitForUdpQueue(server.at("state"), 0, kReply)) << server.out();
+    };
+    ASSERT_TRUE(server.registerFrom(*a, "desktop"));
+    burst(*a, 1);
+    ASSERT_TRUE(server.registerFrom(*b, "desktop"));
+    burst(*b, 2);
+    auto result = server.stop();
+
+    const std::string fromA = "state id 1 from 127.0.0.1:" + std::to_string(a->port()) + ": ";
+    const std::string fromB = "state id 2 from 127.0.0.1:" + std::to_string(b->port()) + ": ";
+    auto linesA = tallyPlayerStates(result.out, fromA);
+    auto linesB = tallyPlayerStates(result.out, fromB);
+    EXPECT_TRUE(linesA.unreadable.empty() && linesB.unreadable.empty()) << result.out;
+    EXPECT_EQ(linesA.changes, 100u) << result.out;
+    EXPECT_EQ(linesB.changes, 100u) << result.out;
+    EXPECT_EQ(linesA.latest, (vxProtocol{100, 1, 1}));
+    EXPECT_EQ(linesB.latest, (vxProtocol{100, 2, 2}));
+    EXPECT_LT(linesA.lastAt, result.out.find("-> id 2 (replaces id 1"));
+    EXPECT_LT(linesB.lastAt, result.out.find("summary: "));
+    EXPECT_NE(result.out.find("summary: 2 registrations, 1 players, 200 state records, 0 ignored, 202 datagrams"),
+              std::string::npos)
         << result.out;
 }
 

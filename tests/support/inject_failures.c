@@ -18,6 +18,11 @@
  *   VX_NO_DNS=1                  names under the reserved .invalid domain fail
  *                                with HOST_NOT_FOUND at once, as a resolver must
  *                                answer them, without a query leaving the host
+ *   VX_NO_LOOKUPS=path           every name lookup (gethostbyname, getaddrinfo)
+ *                                fails at once, and appends "FUNCTION NAME" as
+ *                                a line to that file: the resolver cannot show
+ *                                them all (it sends no query for a name such
+ *                                as "--help")
  *   VX_SWAP_COUNTER=path         counts SDL_GL_SwapBuffers calls in a 64-bit
  *                                counter at the start of that file (created)
  */
@@ -112,6 +117,24 @@ ssize_t recvfrom(int fd, void* buf, size_t len, int flags, struct sockaddr* from
 
 /* ---- resolver ---- */
 
+/* Under VX_NO_LOOKUPS: writes the lookup down; true when it must fail. */
+static int refuseLookup(const char* function, const char* name) {
+    const char* path = getenv("VX_NO_LOOKUPS");
+    if (!path || !*path) return 0;
+    int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        dprintf(fd, "%s %s\n", function, name ? name : "(null)");
+        close(fd);
+    }
+    return 1;
+}
+
+int getaddrinfo(const char* node, const char* service, const struct addrinfo* hints, struct addrinfo** res) {
+    typedef int (*Real)(const char*, const char*, const struct addrinfo*, struct addrinfo**);
+    if (refuseLookup("getaddrinfo", node)) return EAI_NONAME;
+    return ((Real)next("getaddrinfo"))(node, service, hints, res);
+}
+
 static struct hostent fakeEntry;
 static char fakeName[256];
 static struct in_addr fakeAddresses[8];
@@ -121,6 +144,10 @@ static char* noAliases[1];
 
 struct hostent* gethostbyname(const char* name) {
     struct hostent* (*real)(const char*) = (struct hostent * (*)(const char*)) next("gethostbyname");
+    if (refuseLookup("gethostbyname", name)) {
+        h_errno = HOST_NOT_FOUND;
+        return NULL;
+    }
     const char* setting = getenv("VX_FAKE_HOST");
     const char* eq = setting ? strchr(setting, '=') : NULL;
     if (!name || !eq || (size_t)(eq - setting) != strlen(name) || strncmp(setting, name, (size_t)(eq - setting)) != 0) {

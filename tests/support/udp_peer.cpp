@@ -6,7 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
 
 namespace vxtest {
 
@@ -31,6 +36,35 @@ std::string uniqueLoopbackAddress() {
     unsigned x = 10 + (pid >> 8) % 240;
     unsigned y = pid & 0xff;
     return "127." + std::to_string(x) + "." + std::to_string(y) + ".1";
+}
+
+std::optional<UdpQueue> udpQueue(const sockaddr_in& bound) {
+    // The address as the kernel prints it: the raw 32-bit word, then the port.
+    char local[32];
+    std::snprintf(local, sizeof local, "%08X:%04X", bound.sin_addr.s_addr, ntohs(bound.sin_port));
+    std::ifstream in("/proc/net/udp");
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string slot, address, remote, state, queues, last;
+        fields >> slot >> address >> remote >> state >> queues;
+        if (address != local) continue;
+        for (std::string field; fields >> field;) last = field;
+        UdpQueue q;
+        q.bytes = std::strtoull(queues.substr(queues.find(':') + 1).c_str(), nullptr, 16);
+        q.drops = std::strtoull(last.c_str(), nullptr, 10);
+        return q;
+    }
+    return std::nullopt;
+}
+
+bool waitForUdpQueue(const sockaddr_in& bound, uint64_t bytes, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        auto q = udpQueue(bound);
+        if (q && q->bytes <= bytes) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
 }
 
 std::unique_ptr<UdpPeer> UdpPeer::bind(const std::string& address, uint16_t port, std::string* error) {

@@ -51,4 +51,17 @@ std::string uniqueLoopbackAddress();
 // Dotted text of an address, "a.b.c.d".
 std::string dotted(const sockaddr_in& address);
 
+// A bound socket as /proc/net/udp shows it: what waits in its receive queue,
+// in the kernel's accounting (several hundred bytes for the smallest
+// datagram), and the datagrams dropped for want of room. Nothing if no
+// socket is bound there.
+struct UdpQueue {
+    uint64_t bytes = 0;
+    uint64_t drops = 0;
+};
+std::optional<UdpQueue> udpQueue(const sockaddr_in& bound);
+
+// Bounded: true once the queue of `bound` holds at most `bytes`.
+bool waitForUdpQueue(const sockaddr_in& bound, uint64_t bytes, std::chrono::milliseconds timeout);
+
 }  // namespace vxtest

@@ -80,12 +80,29 @@ void onSignal(int sig) {
     raise(sig);
 }
 
+const char kUsage[] =
+    "Usage: vx-desktop-session --client PATH --server ADDR --screenshot FILE [--keys up,down,left,right,...]";
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string client, server, screenshot, keys;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
+        if (a == "--help") {
+            std::printf(
+                "%s\n\n"
+                "Runs the desktop client against the server on a private X server, presses\n"
+                "the keys, writes a PNG of the window and closes it.\n"
+                "  --help     this text\n"
+                "  --version  the version\n",
+                kUsage);
+            return 0;
+        }
+        if (a == "--version") {
+            std::puts("vx-desktop-session (vxtanks) " VX_VERSION);
+            return 0;
+        }
         auto value = [&](std::string& into) {
             if (i + 1 >= argc) return false;
             into = argv[++i];
@@ -93,10 +110,7 @@ int main(int argc, char** argv) {
         };
         bool ok = (a == "--client" && value(client)) || (a == "--server" && value(server)) ||
                   (a == "--screenshot" && value(screenshot)) || (a == "--keys" && value(keys));
-        if (!ok)
-            return fail(
-                "usage: vx-desktop-session --client PATH --server ADDR --screenshot FILE "
-                "[--keys up,down,left,right,...]");
+        if (!ok) return fail(kUsage);
     }
     if (client.empty() || server.empty() || screenshot.empty())
         return fail("--client, --server and --screenshot are required");

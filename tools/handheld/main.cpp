@@ -134,6 +134,10 @@ int main(int argc, char** argv) {
         std::cout << kUsage;
         return 0;
     }
+    if (options.version) {
+        std::cout << "vx-handheld (vxtanks) " VX_VERSION "\n";
+        return 0;
+    }
 
     const char* display = std::getenv("DISPLAY");
     const bool windowed = !options.headless && display && *display;

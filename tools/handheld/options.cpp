@@ -13,7 +13,8 @@
 namespace vxhandheld {
 
 const char* const kUsage =
-    "usage: vx-handheld [options]\n"
+    "Usage: vx-handheld [options]\n"
+    "\n"
     "Runs a pair of handheld programs on one simulated handheld.\n"
     "\n"
     "  --arm9 PATH             main-processor program (default: arm9_vxVer1.0 beside\n"
@@ -38,6 +39,7 @@ const char* const kUsage =
     "  --fast                  run as fast as the host allows (headless default)\n"
     "  --scale N               window scale factor, 1..8 (default 2)\n"
     "  --help                  this text\n"
+    "  --version               the version\n"
     "\n"
     "Window keys: arrows = d-pad, X = A, Z = B, Enter = Start, Backspace = Select,\n"
     "A = L, S = R, Q = X, W = Y; Escape or closing the window quits.\n";
@@ -171,6 +173,9 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
         if (name == "--help" || name == "-h") {
             if (!noValue()) return std::nullopt;
             options.help = true;
+        } else if (name == "--version") {
+            if (!noValue()) return std::nullopt;
+            options.version = true;
         } else if (name == "--headless") {
             if (!noValue()) return std::nullopt;
             options.headless = true;

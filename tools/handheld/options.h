@@ -33,6 +33,7 @@ struct Options {
     bool storedSettings = true;
     std::vector<vxsim::PortForward> forwards;
     bool help = false;
+    bool version = false;
 };
 
 // Parses argv[1..]. On a bad argument returns nullopt with a one-line reason.

@@ -13,11 +13,14 @@ constexpr int kBadInput = 1;
 constexpr int kUsageError = 2;
 
 const char kUsage[] =
-    "usage: vx-romtool --arm9 ELF --arm7 ELF --output ROM [--title TEXT] [--game-code CODE] [--maker-code CODE]\n"
+    "Usage: vx-romtool --arm9 ELF --arm7 ELF --output ROM [--title TEXT] [--game-code CODE] [--maker-code CODE]\n"
+    "\n"
     "Packs a main-processor and a co-processor program into one ROM image.\n"
     "  --title TEXT       up to 12 characters, stored upper-case (default VXTANKS)\n"
     "  --game-code CODE   4 characters (default ####)\n"
-    "  --maker-code CODE  2 characters (default 00)\n";
+    "  --maker-code CODE  2 characters (default 00)\n"
+    "  --help             this text\n"
+    "  --version          the version\n";
 
 int fail(int status, const std::string& message) {
     std::fprintf(stderr, "vx-romtool: %s\n", message.c_str());
@@ -33,6 +36,10 @@ int main(int argc, char** argv) {
         const std::string option = argv[i];
         if (option == "--help") {
             std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (option == "--version") {
+            std::puts("vx-romtool (vxtanks) " VX_VERSION);
             return 0;
         }
         std::string* target = option == "--arm9"         ? &arm9Path

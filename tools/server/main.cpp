@@ -24,6 +24,10 @@ int main(int argc, char** argv) {
         std::fputs(vxserver::helpText().c_str(), stdout);
         return 0;
     }
+    if (options.version) {
+        std::printf("vx-server (vxtanks) %s\n", VX_VERSION);
+        return 0;
+    }
     // Tests and the play script read the lines as they come, through a pipe:
     // the server flushes them each time it has handled what was waiting.
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);

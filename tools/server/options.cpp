@@ -41,7 +41,8 @@ const char* usageLine() {
 }
 
 std::string helpText() {
-    return std::string(usageLine()) +
+    // help2man takes the synopsis from a line that starts "Usage:".
+    return "Usage:" + std::string(usageLine()).substr(std::strlen("usage:")) +
            "\n"
            "\n"
            "Local game server for the vx tank clients (UDP, IPv4).\n"
@@ -54,6 +55,7 @@ std::string helpText() {
            std::to_string(kMaxPlayersLimit) +
            " (default 64)\n"
            "  --help               this text\n"
+           "  --version            the version\n"
            "Port 0 picks a free port; the 'listening' lines show which.\n"
            "\n"
            "Each \"ADDME\" on a registration port is answered, from that port, with a\n"
@@ -73,7 +75,11 @@ std::string helpText() {
            "  listening desktop|handheld|state ADDR:PORT\n"
            "  ready\n"
            "  register ADDR:PORT (desktop|handheld) -> id N [(again)|(replaces id M of ADDR:PORT)]\n"
+           "  register id N from ADDR:PORT: M more times (again)\n"
+           "  registered N more players, ids A to B[, K of them replacing others]\n"
+           "             [; those replaced had C more changes, T more times (again)]\n"
            "  state id N from ADDR:PORT: X=x Y=y userID=u      (only when it changed)\n"
+           "  state id N from ADDR:PORT: M more changes, last X=x Y=y userID=u\n"
            "  ignored: REASON: DETAILS\n"
            "  ignored N more (REASON: count, ...)\n"
            "  summary: R registrations, P players, S state records, I ignored, D datagrams,\n"
@@ -81,7 +87,18 @@ std::string helpText() {
            "REASON is one of: wrong size, wrong payload, unknown player, ids used up.\n"
            "At most 5 'ignored:' lines are written a second; the datagrams ignored after\n"
            "them are counted and told in one 'ignored N more' line when the second is\n"
-           "over. The summary counts every datagram received: D = R + S + I.\n"
+           "over. Each player has at most 25 'state id' lines of its own a second; its\n"
+           "changes after them are counted and told, with the latest position, in one\n"
+           "'M more changes' line when the second is over (or before the player is\n"
+           "replaced, or before the summary). In the same way each player has at most 5\n"
+           "'(again)' lines a second, then one 'M more times (again)' line. New players\n"
+           "have at most 100 'register' lines a second between them; the rest of that\n"
+           "second are told in one 'registered N more players' line when it is over,\n"
+           "with what the players they replaced had held back. These budgets belong to\n"
+           "the slots of the player table, so players that come and go share them. So\n"
+           "with 64 players the log gains at most 64 x 32 + 3 x 100 + 1 + 6 = 2355 lines\n"
+           "a second, however fast anyone sends.\n"
+           "The summary counts every datagram received, logged or not: D = R + S + I.\n"
            "Ports that cannot be bound are reported on stderr; the others are served.\n"
            "Exit status: 0 after SIGINT/SIGTERM, 1 if no port could be bound, 2 on a bad\n"
            "command line.\n";
@@ -95,6 +112,10 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
         bool hasInlineValue = false;
         if (name == "--help" || name == "-h") {
             o.help = true;
+            continue;
+        }
+        if (name == "--version") {
+            o.version = true;
             continue;
         }
         if (size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
@@ -152,7 +173,7 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
             return false;
         }
     }
-    if (o.help) {
+    if (o.help || o.version) {
         out = o;
         return true;
     }

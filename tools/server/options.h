@@ -19,6 +19,7 @@ struct Options {
     int32_t firstId = 1;
     int maxPlayers = 64;
     bool help = false;
+    bool version = false;
 };
 
 // Returns false with a one-line reason in `error` on a bad command line.

@@ -43,7 +43,14 @@ Player& PlayerTable::add(const sockaddr_in& from, int32_t id, Player* replaced) 
         node.key() = keyOf(from);
         index_.insert(std::move(node));
         markHeard(slot);
-        *slot = Player{};
+        // The log's budgets of this second stay with the slot: players that
+        // come and go fast share one player's lines.
+        Player fresh;
+        fresh.stateLines.second = slot->stateLines.second;
+        fresh.stateLines.lines = slot->stateLines.lines;
+        fresh.repeatLines.second = slot->repeatLines.second;
+        fresh.repeatLines.lines = slot->repeatLines.lines;
+        *slot = fresh;
     } else {
         slot = order_.emplace(order_.end());
         index_.emplace(keyOf(from), slot);

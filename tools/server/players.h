@@ -3,6 +3,8 @@
 #ifndef VX_SERVER_PLAYERS_H
 #define VX_SERVER_PLAYERS_H
 
+#include "register_limit.h"
+#include "state_limit.h"
 #include "vxProtocol.h"
 
 #include <netinet/in.h>
@@ -19,6 +21,8 @@ struct Player {
     int32_t id = 0;
     bool hasState = false;
     vxProtocol last{};
+    StateLineBudget stateLines;
+    RepeatLineBudget repeatLines;
 };
 
 class PlayerTable {
@@ -39,8 +43,14 @@ public:
     // registered with keeps its socket, so its port).
     Player* heardFromSender(const sockaddr_in& from, bool& byPortOnly);
 
+    // The player a new one would replace now: when the table is full, the one
+    // silent longest.
+    Player* toBeReplaced() { return full() && !order_.empty() ? &order_.front() : nullptr; }
+
     // Adds a player for `from`, which must not have one. When the table is
-    // full the player silent longest is dropped and copied to `replaced`.
+    // full the player silent longest is dropped and copied to `replaced`; what
+    // it held back from the log must have been taken. The new player goes on
+    // with what is left of the slot's line budgets in this second.
     Player& add(const sockaddr_in& from, int32_t id, Player* replaced);
 
 private:

@@ -5,6 +5,8 @@
 #include "ignore_limit.h"
 #include "options.h"
 #include "players.h"
+#include "register_limit.h"
+#include "state_limit.h"
 #include "udp_socket.h"
 
 #include <netinet/in.h>
@@ -13,13 +15,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace vxserver {
 
 struct Counters {
     uint64_t datagrams = 0;      // every one received; = registrations + states + ignored
     uint64_t registrations = 0;  // ADDME answered, repeats included
-    uint64_t states = 0;         // valid state records, changed or not
+    uint64_t states = 0;         // valid state records, changed or not, written or held back
     uint64_t ignored = 0;
     std::array<uint64_t, kIgnoreReasons> ignoredFor{};
     uint64_t replaced = 0;  // players dropped to make room for a new one
@@ -44,13 +47,21 @@ public:
 private:
     enum Role { Desktop, Handheld, State, RoleCount };
 
+    using Clock = std::chrono::steady_clock;
+
     void drain(Role role);
-    void onRegistration(Role role, const sockaddr_in& from, const unsigned char* data, size_t size);
-    void onState(const sockaddr_in& from, const unsigned char* data, size_t size);
+    void onRegistration(Role role, const sockaddr_in& from, const unsigned char* data, size_t size,
+                        Clock::time_point now);
+    void onState(const sockaddr_in& from, const unsigned char* data, size_t size, Clock::time_point now);
     // Counts the datagram; its line, built by `details` only when written, may be held back.
     template <typename Details>
     void ignore(IgnoreReason reason, Details details);
     void tellHeldBack(IgnoreLineLimit::Clock::time_point now, bool evenIfNotOver = false);
+    // Everything held back from the players' lines in a second that has ended.
+    void tellPlayersHeldBack(Clock::time_point now, bool evenIfNotOver = false);
+    void tellHeldBackOf(Player& player);
+    void tellStatesHeldBack(const HeldBackStates& held);
+    void tellRepeatsHeldBack(const HeldBackRepeats& held);
     void line(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     Options options_;
@@ -62,6 +73,11 @@ private:
     uint64_t idsLeft_;  // ids not handed out yet, of the 2^32 there are
     Counters counters_;
     IgnoreLineLimit ignoreLines_;
+    StateLineLimit stateLines_;
+    RepeatLineLimit repeatLines_;
+    NewPlayerLineLimit newPlayerLines_;
+    std::vector<HeldBackStates> statesToTell_;  // kept to reuse its room
+    std::vector<HeldBackRepeats> repeatsToTell_;
     ReceiveBatch batch_;
 };
 
