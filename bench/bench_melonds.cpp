@@ -63,7 +63,9 @@ const std::vector<std::string> kMainCounters = {std::string("printf \"tx = %d\\n
 const std::vector<std::string> kRadioCounters = {
     "printf \"sent = %d\\n\", 'vxradio::(anonymous namespace)::stats'.sent",
     "printf \"failed = %d\\n\", 'vxradio::(anonymous namespace)::stats'.failed",
-    "printf \"timedout = %d\\n\", 'vxradio::(anonymous namespace)::stats'.timedOut"};
+    "printf \"timedout = %d\\n\", 'vxradio::(anonymous namespace)::stats'.timedOut",
+    "printf \"received = %d\\n\", 'vxradio::(anonymous namespace)::stats'.received",
+    "printf \"resets = %d\\n\", 'vxradio::(anonymous namespace)::stats'.ringResets"};
 
 // The first and last value printed as `name = N`.
 std::pair<long, long> values(const std::string& out, const std::string& name) {
@@ -180,6 +182,8 @@ int main(int argc, char** argv) {
     std::printf("frames the stack sent: %ld (ring full: %ld); the radio: %ld sent, %ld failed, %ld timed out\n", sent,
                 delta(mainDone.out, "ringfull"), delta(coDone.out, "sent"), delta(coDone.out, "failed"),
                 delta(coDone.out, "timedout"));
+    std::printf("frames the radio received meanwhile: %ld, its receive ring started afresh: %ld times\n",
+                delta(coDone.out, "received"), delta(coDone.out, "resets"));
     std::printf("state records received by the server: %ld, lost: %ld (%.2f %%)\n", received, sent - received,
                 sent > 0 ? 100.0 * (sent - received) / sent : 0.0);
     // What else the server said (ignored datagrams, say, and its summary).
