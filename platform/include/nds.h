@@ -241,7 +241,9 @@ typedef enum KEYPAD_BITS {
 #define TIMER_CASCADE BIT(2)
 #define TIMER_IRQ_REQ BIT(6)
 #define TIMER_ENABLE BIT(7)
-#define TIMER_FREQ(n) (-0x2000000 / (n))
+// The reload for n overflows a second at TIMER_DIV_1: timers count the bus
+// clock, 33,513,982 Hz (n from 512 up, so the count fits 16 bits).
+#define TIMER_FREQ(n) static_cast<u16>(0x10000 - 33513982 / (n))
 
 // --------------------------------------------------------------- interrupts
 #define REG_IME VX_IO32(0x04000208)
@@ -256,7 +258,7 @@ typedef enum IRQ_MASKS {
     IRQ_TIMER1 = BIT(4),
     IRQ_TIMER2 = BIT(5),
     IRQ_TIMER3 = BIT(6),
-    IRQ_NETWORK = BIT(7),
+    IRQ_SERIAL_RTC = BIT(7),  // co-processor: the serial port (RCNT), where the clock's interrupt line arrives
     IRQ_DMA0 = BIT(8),
     IRQ_DMA1 = BIT(9),
     IRQ_DMA2 = BIT(10),
@@ -295,8 +297,8 @@ void swiWaitForVBlank(void);
 // Main processor: display power and which engine drives the top screen.
 #define POWER_LCD BIT(0)
 #define POWER_2D_A BIT(1)
-#define POWER_MATRIX BIT(2)
-#define POWER_3D_CORE BIT(3)
+#define POWER_3D_CORE BIT(2)  // 3D rendering engine
+#define POWER_MATRIX BIT(3)   // 3D geometry engine
 #define POWER_2D_B BIT(9)
 #define POWER_SWAP_LCDS BIT(15)
 #define POWER_ALL_2D (POWER_LCD | POWER_2D_A | POWER_2D_B)

@@ -119,7 +119,8 @@ struct Machine::Impl final : Board {
     void trace(Cpu c, TraceKind kind, const std::string& text) override;
     Scheduler& scheduler() override { return sched; }
 
-    // --- running the processors (machine.cpp)
+    // --- running the processors (processors.cpp; waitWall in pacing.cpp,
+    // takeInterrupts in interrupt_dispatch.cpp)
     void runDueEvents(uint64_t upTo);
     void boundary();                 // slow path of charge(): events, hand-over, interrupts
     void decide(int self);           // returns when `self` is to run its program

@@ -253,6 +253,27 @@ TEST(Timers, ReloadE667AtDivider256OverflowsEvery1677568Cycles) {
     for (int i = 0; i < 10; ++i) EXPECT_EQ(timer.counterInHandler[i], 0xE667) << i;
 }
 
+int timerFreqMain(int, char**) {
+    irqInit();
+    irqSet(IRQ_TIMER0, nullptr);
+    irqEnable(IRQ_TIMER0);
+    TIMER0_DATA = TIMER_FREQ(1000);
+    TIMER0_CR = TIMER_ENABLE | TIMER_IRQ_REQ | TIMER_DIV_1;
+    idleForever();
+    return 0;
+}
+
+TEST(Timers, TimerFreqReloadOverflowsThatManyTimesASecondOfTheBusClock) {
+    auto h = Handheld::boot(timerFreqMain, nullptr);
+    h->machine.runFrames(2);
+    std::vector<uint64_t> at;
+    for (const auto& e : h->entries(TraceKind::Irq)) {
+        if (e.text.find("IRQ_TIMER0") != std::string::npos) at.push_back(e.cycle);
+    }
+    ASSERT_GE(at.size(), 2u);
+    EXPECT_EQ(at[1] - at[0], vxsim::kBusHz / 1000) << "a thousandth of the bus clock's second";
+}
+
 struct CascadeLog {
     u16 low = 0, high = 0;
     int highOverflows = 0, overflowsAtRead = 0;

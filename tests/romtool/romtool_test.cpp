@@ -1,6 +1,7 @@
 // The ROM builder as the device build runs it: the real vx-romtool binary on
 // small ELF files written here, and the image read back byte by byte.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -173,6 +174,55 @@ TEST_F(RomTool, RefusesEachKindOfBadInputWithoutTouchingTheOutput) {
 
     expectRefused(arm9, arm7, (dir / "no-such-folder" / "game.nds").string(), "cannot write");
     EXPECT_FALSE(fs::exists(dir / "no-such-folder"));
+}
+
+TEST_F(RomTool, RefusesInputThatIsNoProgramFileInOneLine) {
+    // Each would have hung, aborted or read without end had the tool opened and read it whole.
+    const std::string output = (dir / "game.nds").string(), arm7 = goodArm7();
+    const std::string fifo = (dir / "fifo.elf").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string huge = write("huge.elf", elf(kArm, 0x02000000, {{0x02000000, pattern(64, 0)}}));
+    fs::resize_file(huge, (uint64_t{1} << 32) + 1);  // sparse: takes no disk space
+    const std::vector<uint8_t> good = elf(kArm, 0x02000000, {{0x02000000, pattern(1000, 1)}});
+    const auto cut = [&](size_t size) {
+        return write("cut" + std::to_string(size) + ".elf", std::vector<uint8_t>(good.begin(), good.begin() + size));
+    };
+    const struct {
+        std::string arm9, reason;
+    } cases[] = {
+        {"/dev/zero", "'/dev/zero' is a character device, not an ELF file"},
+        {fifo, "is a FIFO, not an ELF file"},
+        {dir.string(), "is a directory, not an ELF file"},
+        {huge, "is 4294967297 bytes, more than a 32-bit ELF file can address"},
+        {cut(30), "ends inside its ELF header (30 bytes)"},
+        {cut(60), "ends inside its program header table"},
+        {cut(200), "ends inside a loadable segment"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arm9);
+        expectRefused(c.arm9, arm7, output, c.reason);
+    }
+    EXPECT_FALSE(fs::exists(output));
+}
+
+TEST_F(RomTool, RefusesProgramsTheLoaderCannotStartAsBuilt) {
+    const std::string output = (dir / "game.nds").string(), arm7 = goodArm7();
+    const struct {
+        std::string arm9, arm7, reason;
+    } cases[] = {
+        {write("thumb9.elf", elf(kArm, 0x02000001, {{0x02000000, pattern(64, 0)}})), arm7,
+         "arm9 entry point 0x02000001 is a Thumb address"},
+        {write("overlap9.elf",
+               elf(kArm, 0x02000000, {{0x02000000, pattern(0x100, 0)}, {0x020000FC, pattern(0x10, 1)}})),
+         arm7, "'" + (dir / "overlap9.elf").string() + "' has loadable segments that overlap at 0x020000FC"},
+        {goodArm9(), write("main7.elf", elf(kArm, 0x02000200, {{0x02000200, pattern(64, 0)}})),
+         "arm9 image 0x02000000..0x020003E8 and arm7 image 0x02000200..0x02000240 overlap"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        expectRefused(c.arm9, c.arm7, output, c.reason);
+    }
+    EXPECT_FALSE(fs::exists(output));
 }
 
 }  // namespace

@@ -67,6 +67,7 @@ int main(int argc, char** argv) {
         if (const std::string why = vxrom::checkPlacement(processor, *program); !why.empty())
             return fail(kBadInput, why);
     }
+    if (const std::string why = vxrom::checkOverlap(*arm9, *arm7); !why.empty()) return fail(kBadInput, why);
 
     const auto rom = vxrom::buildRom(*arm9, *arm7, identity);
     if (!vxrom::writeAtomically(outputPath, rom, error)) return fail(kBadInput, error);

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 
 namespace vxrom {
@@ -24,6 +23,8 @@ constexpr size_t kElfHeaderSize = 52, kSegmentHeaderSize = 32;
 
 // The largest span of loadable bytes any program could need: main memory.
 constexpr uint32_t kLargestSpan = 0x400000;
+// A 32-bit ELF file addresses its parts with 32-bit offsets.
+constexpr uint64_t kLargestFile = UINT32_MAX;
 
 // Where the boot loader may put each program: [first, end).
 struct Window {
@@ -61,77 +62,108 @@ std::string hex(uint32_t v) {
 
 uint32_t paddedSize(const Program& p) { return roundUp(static_cast<uint32_t>(p.bytes.size()), 4); }
 
+const char* kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+struct FileDescriptor {
+    int fd;
+    ~FileDescriptor() {
+        if (fd >= 0) close(fd);
+    }
+};
+
 }  // namespace
 
 const char* processorName(Processor processor) { return processor == Processor::Main ? "arm9" : "arm7"; }
 
 std::optional<Program> readElf(const std::string& path, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot read '" + path + "': " + std::strerror(errno);
+    const auto refuse = [&](const std::string& why) -> std::optional<Program> {
+        error = "'" + path + "' " + why;
         return std::nullopt;
-    }
-    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (file.size() < kElfHeaderSize || std::memcmp(file.data(),
-                                                    "\x7F"
-                                                    "ELF",
-                                                    4) != 0) {
-        error = "'" + path + "' is not an ELF file";
+    };
+    const auto cannotRead = [&](const char* why) -> std::optional<Program> {
+        error = "cannot read '" + path + "': " + why;
         return std::nullopt;
-    }
-    if (file[4] != 1 || file[5] != 1) {
-        error = "'" + path + "' is not a 32-bit little-endian ELF file";
-        return std::nullopt;
-    }
-    if (get16(file, 18) != kMachineArm) {
-        error = "'" + path + "' is not an ARM program (ELF machine " + std::to_string(get16(file, 18)) + ")";
-        return std::nullopt;
-    }
-    if (get16(file, 16) != kElfExecutable) {
-        error = "'" + path + "' is not a linked executable";
-        return std::nullopt;
-    }
-    const uint32_t tableAt = get32(file, 28);
-    const uint16_t entrySize = get16(file, 42), count = get16(file, 44);
-    if (entrySize < kSegmentHeaderSize || tableAt + static_cast<uint64_t>(entrySize) * count > file.size()) {
-        error = "'" + path + "' has a damaged program header table";
-        return std::nullopt;
-    }
+    };
+    // The kind first: a FIFO would block the open, a device never ends.
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return cannotRead(std::strerror(errno));
+    if (!S_ISREG(info.st_mode)) return refuse("is " + std::string(kindOf(info.st_mode)) + ", not an ELF file");
+    const uint64_t size = static_cast<uint64_t>(info.st_size);
+    if (size > kLargestFile)
+        return refuse("is " + std::to_string(size) + " bytes, more than a 32-bit ELF file can address");
+    // Non-blocking, should the path have become a FIFO since the check.
+    const FileDescriptor file{open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    if (file.fd < 0) return cannotRead(std::strerror(errno));
+    const auto readAt = [&](uint64_t offset, uint8_t* out, size_t count) {
+        while (count > 0) {
+            const ssize_t n = pread(file.fd, out, count, static_cast<off_t>(offset));
+            if (n < 0 && errno == EINTR) continue;
+            if (n == 0) errno = 0;  // the end came early
+            if (n <= 0) return false;
+            out += n;
+            offset += static_cast<uint64_t>(n);
+            count -= static_cast<size_t>(n);
+        }
+        return true;
+    };
+    const auto changed = [&] { return cannotRead(errno ? std::strerror(errno) : "it shrank while being read"); };
+
+    std::vector<uint8_t> header(kElfHeaderSize, 0);
+    if (!readAt(0, header.data(), static_cast<size_t>(std::min<uint64_t>(size, kElfHeaderSize)))) return changed();
+    if (size < 4 || std::memcmp(header.data(),
+                                "\x7F"
+                                "ELF",
+                                4) != 0)
+        return refuse("is not an ELF file");
+    if (size < kElfHeaderSize) return refuse("ends inside its ELF header (" + std::to_string(size) + " bytes)");
+    if (header[4] != 1 || header[5] != 1) return refuse("is not a 32-bit little-endian ELF file");
+    if (get16(header, 18) != kMachineArm)
+        return refuse("is not an ARM program (ELF machine " + std::to_string(get16(header, 18)) + ")");
+    if (get16(header, 16) != kElfExecutable) return refuse("is not a linked executable");
+    const uint32_t tableAt = get32(header, 28);
+    const uint16_t entrySize = get16(header, 42), count = get16(header, 44);
+    if (entrySize < kSegmentHeaderSize) return refuse("has a damaged program header table");
+    if (tableAt + static_cast<uint64_t>(entrySize) * count > size)
+        return refuse("ends inside its program header table");
 
     struct Segment {
         uint32_t offset, load, size;
     };
     std::vector<Segment> segments;
-    uint32_t low = UINT32_MAX;
-    uint64_t high = 0;
+    std::vector<uint8_t> entry(kSegmentHeaderSize);
     for (uint16_t i = 0; i < count; ++i) {
-        const size_t at = tableAt + static_cast<size_t>(i) * entrySize;
-        if (get32(file, at) != kSegmentLoad) continue;
-        const Segment s{get32(file, at + 4), get32(file, at + 12), get32(file, at + 16)};
+        if (!readAt(tableAt + static_cast<uint64_t>(i) * entrySize, entry.data(), entry.size())) return changed();
+        if (get32(entry, 0) != kSegmentLoad) continue;
+        const Segment s{get32(entry, 4), get32(entry, 12), get32(entry, 16)};
         if (s.size == 0) continue;  // memory the start-up code clears, nothing to copy
-        if (static_cast<uint64_t>(s.offset) + s.size > file.size()) {
-            error = "'" + path + "' ends inside a loadable segment";
-            return std::nullopt;
-        }
+        if (static_cast<uint64_t>(s.offset) + s.size > size) return refuse("ends inside a loadable segment");
         segments.push_back(s);
-        low = std::min(low, s.load);
-        high = std::max(high, static_cast<uint64_t>(s.load) + s.size);
     }
-    if (segments.empty()) {
-        error = "'" + path + "' has nothing to load";
-        return std::nullopt;
+    if (segments.empty()) return refuse("has nothing to load");
+    std::sort(segments.begin(), segments.end(), [](const Segment& a, const Segment& b) { return a.load < b.load; });
+    uint64_t high = 0;
+    for (const Segment& s : segments) {
+        // Copied in turn, the later segment would silently win.
+        if (s.load < high) return refuse("has loadable segments that overlap at " + hex(s.load));
+        high = static_cast<uint64_t>(s.load) + s.size;
     }
-    if (high - low > kLargestSpan) {
-        error = "'" + path + "' spreads its loadable bytes over " + std::to_string(high - low) +
-                " bytes, more than main memory holds";
-        return std::nullopt;
-    }
+    const uint32_t low = segments.front().load;
+    if (high - low > kLargestSpan)
+        return refuse("spreads its loadable bytes over " + std::to_string(high - low) +
+                      " bytes, more than main memory holds");
     Program program;
     program.load = low;
-    program.entry = get32(file, 24);
+    program.entry = get32(header, 24);
     program.bytes.assign(static_cast<size_t>(high - low), 0);
     for (const Segment& s : segments)
-        std::memcpy(program.bytes.data() + (s.load - low), file.data() + s.offset, s.size);
+        if (!readAt(s.offset, program.bytes.data() + (s.load - low), s.size)) return changed();
     return program;
 }
 
@@ -146,6 +178,9 @@ std::string checkPlacement(Processor processor, const Program& program) {
             return who + " image " + hex(program.load) + ".." + hex(static_cast<uint32_t>(end)) + " (" +
                    std::to_string(program.bytes.size()) + " bytes) does not fit " + w->name +
                    ", which the loader fills only up to " + hex(w->end);
+        if (program.entry & 1)
+            return who + " entry point " + hex(program.entry) +
+                   " is a Thumb address: the loader starts a program in ARM state";
         if (program.entry < program.load || program.entry >= end)
             return who + " entry point " + hex(program.entry) + " lies outside its image " + hex(program.load) + ".." +
                    hex(static_cast<uint32_t>(end));
@@ -155,6 +190,15 @@ std::string checkPlacement(Processor processor, const Program& program) {
     for (const Window* w = first; w != last; ++w)
         allowed += (allowed.empty() ? "" : " or ") + hex(w->first) + ".." + hex(w->end) + " (" + w->name + ")";
     return who + " load address " + hex(program.load) + " is outside the processor's memory: " + allowed;
+}
+
+std::string checkOverlap(const Program& arm9, const Program& arm7) {
+    const uint64_t end9 = static_cast<uint64_t>(arm9.load) + paddedSize(arm9);
+    const uint64_t end7 = static_cast<uint64_t>(arm7.load) + paddedSize(arm7);
+    if (arm9.load >= end7 || arm7.load >= end9) return "";
+    return "arm9 image " + hex(arm9.load) + ".." + hex(static_cast<uint32_t>(end9)) + " and arm7 image " +
+           hex(arm7.load) + ".." + hex(static_cast<uint32_t>(end7)) +
+           " overlap: the loader would copy one over the other";
 }
 
 uint16_t crc16(const uint8_t* data, size_t size, uint16_t crc) {

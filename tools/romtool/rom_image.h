@@ -23,13 +23,18 @@ struct Program {
     std::vector<uint8_t> bytes;
 };
 
-// Reads a 32-bit little-endian ARM executable. On failure returns nullopt and
-// says why in `error`.
+// Reads a 32-bit little-endian ARM executable, only the parts the image needs.
+// Refuses anything but a regular file. On failure returns nullopt and says
+// why in `error`.
 std::optional<Program> readElf(const std::string& path, std::string& error);
 
 // Checks that the boot loader may place `program` for `processor`; returns
 // the reason it may not, or an empty string.
 std::string checkPlacement(Processor processor, const Program& program);
+
+// Checks that the two programs, both placed, do not share an address; returns
+// the reason they do, or an empty string.
+std::string checkOverlap(const Program& arm9, const Program& arm7);
 
 // CRC-16 with the reflected polynomial 0xA001, bytes taken low bit first.
 uint16_t crc16(const uint8_t* data, size_t size, uint16_t crc = 0xFFFF);

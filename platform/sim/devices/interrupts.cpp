@@ -24,7 +24,7 @@ std::string Interrupts::names(uint32_t mask) {
                                           "IRQ_TIMER1",
                                           "IRQ_TIMER2",
                                           "IRQ_TIMER3",
-                                          "IRQ_NETWORK",
+                                          "IRQ_SERIAL_RTC",
                                           "IRQ_DMA0",
                                           "IRQ_DMA1",
                                           "IRQ_DMA2",
