@@ -10,6 +10,14 @@ tshark file help2man gcc-arm-none-eabi libnewlib-arm-none-eabi desmume gdb-multi
 
 vx_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# melonDS, the emulator the online device tests run, is no Debian package: it
+# is used from the shared tools folder beside the project when that is
+# there, and its runtime packages come with it.
+VX_MELONDS_DIR="$vx_root/../shared/tools/melonds"
+if [ -f "$VX_MELONDS_DIR/packages.txt" ]; then
+    VX_PACKAGES="$VX_PACKAGES $(grep -v '^ *#' "$VX_MELONDS_DIR/packages.txt" | tr '\n' ' ')"
+fi
+
 vx_install_packages() {
     local missing=()
     local p

@@ -33,8 +33,8 @@ Screen screenAt(const vxtest::Image& image, int firstRow) {
     return s;
 }
 
-// A port nobody on this host listens on now. The stub binds it a moment
-// later; the tests that use a stub never run side by side.
+}  // namespace
+
 int freeLoopbackPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
@@ -56,8 +56,6 @@ std::string temporaryPath(const std::string& suffix) {
     fs::remove(name);
     return std::string(name) + suffix;
 }
-
-}  // namespace
 
 Screen topScreen(const vxtest::Image& image) { return screenAt(image, 0); }
 Screen bottomScreen(const vxtest::Image& image) { return screenAt(image, kScreenHeight); }
@@ -151,11 +149,12 @@ vxtest::ProcessResult Emulator::debug(const std::string& elf, const std::vector<
     return result;
 }
 
-bool simulatedScreens(int frames, vxtest::Image& image, std::string& error) {
+bool simulatedScreens(int frames, vxtest::Image& image, std::string& error, const std::vector<std::string>& options) {
     const std::string png = temporaryPath(".png");
-    const auto r = vxtest::runProcess({vxtest::binaryPath("vx-handheld"), "--headless", "--no-access-point", "--frames",
-                                       std::to_string(frames), "--screenshot", png},
-                                      60s, vxtest::sanitizerEnv(false));
+    std::vector<std::string> argv = {
+        vxtest::binaryPath("vx-handheld"), "--headless", "--frames", std::to_string(frames), "--screenshot", png};
+    argv.insert(argv.end(), options.begin(), options.end());
+    const auto r = vxtest::runProcess(argv, 60s, vxtest::sanitizerEnv(false));
     bool ok = r.exitCode == 0;
     if (!ok) error = "vx-handheld failed (" + std::to_string(r.exitCode) + "): " + r.err;
     if (ok && !vxpng::readPng(png, image.width, image.height, image.rgb, &error)) ok = false;

@@ -60,8 +60,15 @@ private:
     int port_ = 0;
 };
 
+// A port nobody on this host listens on now. A stub binds it a moment
+// later; the tests that use a stub never run side by side.
+int freeLoopbackPort();
+// A fresh path under /tmp ending in `suffix`; nothing is created there.
+std::string temporaryPath(const std::string& suffix);
+
 // The simulated handheld's screens after `frames` frames of the same
-// programs with no access point in reach (vx-handheld --no-access-point).
-bool simulatedScreens(int frames, vxtest::Image& image, std::string& error);
+// programs, by default with no access point in reach.
+bool simulatedScreens(int frames, vxtest::Image& image, std::string& error,
+                      const std::vector<std::string>& options = {"--no-access-point"});
 
 }  // namespace vxdevicetest

@@ -1,31 +1,64 @@
-// The main processor's half of the device's wireless stand-in, and its socket
-// layer. There is no radio driver: the half carries out the handshake with
-// the co-processor's half for real (a broken handshake never makes it
-// ready), asks it to join an access point, and reports what it answers,
-// which is always that none can be reached. Sockets hand out handles; sends
-// and receives fail with -1, as they do without an association.
+// The main processor's half of the device's wireless library, and its socket
+// layer. The co-processor's half runs the radio and reports how far joining
+// has got; once it says the link carries frames, this half takes an address
+// (the access-point slot's own, or one from DHCP) and from then on its IPv4
+// stack turns the frames of the shared block's rings into the sockets'
+// datagrams and back.
+//
+// The stack runs from the program's sync and 50 ms timer interrupts, so that
+// ARP, DHCP and echo requests are answered whatever the program is doing, and
+// from the socket calls; those hold interrupts off (REG_IME) while they touch
+// it. Time is what Wifi_Timer has been told.
 #include <dswifi9.h>
 #include <string.h>
 
 #include "device.h"
+#include "ipstack.h"
 #include "wifi_block.h"
 
 using namespace vxdevice;
 
 namespace {
 
-constexpr int kMaxSockets = 8;
+static_assert(vxip::kFrameMax == kFrameMax, "the stack's frames fit the block's slots");
 
 // Laid out in main memory, reached only through the uncached view.
 alignas(32) uint8_t blockStorage[(sizeof(WifiBlock) + 31) / 32 * 32];
 
 struct MainHalf {
-    volatile WifiBlock* block = nullptr;
-    WifiSyncHandler sync = nullptr;
-    bool ready = false;
-    uint32_t request = 0;
-    bool open[kMaxSockets] = {};
+    volatile WifiBlock* block;
+    WifiSyncHandler sync;
+    bool ready;
+    uint32_t request;
+    uint32_t joinSeen;
+    bool started;    // the stack has been told the link is up
+    bool busy;       // service() is running
+    bool ringAfter;  // frames were queued for the co half
+    uint32_t now;    // milliseconds, from Wifi_Timer
+    uint32_t badLength;
 } half;
+
+vxip::Stack stack;
+uint8_t frameIn[vxip::kFrameMax];  // a received frame, out of the ring
+
+// Interrupts held off for a scope; whatever was set before comes back.
+class NoInterrupts {
+public:
+    NoInterrupts() : saved_(REG_IME) { REG_IME = 0; }
+    ~NoInterrupts() { REG_IME = saved_; }
+    NoInterrupts(const NoInterrupts&) = delete;
+    NoInterrupts& operator=(const NoInterrupts&) = delete;
+
+private:
+    uint32_t saved_;
+};
+
+// The slots' bytes are plain memory between the counters' volatile accesses:
+// keep the compiler from moving them across.
+inline void compilerBarrier() { asm volatile("" ::: "memory"); }
+
+// Until an interrupt: a blocking receive waits here, with interrupts on.
+inline void waitForInterrupt() { asm volatile("mcr p15, 0, %0, c7, c0, 4" : : "r"(0) : "memory"); }
 
 void ringCo() {
     MainHalf& h = half;
@@ -34,14 +67,104 @@ void ringCo() {
     h.sync();
 }
 
-uint32_t status() {
+// The co half's answer to our latest request.
+uint32_t linkStatus() {
     const MainHalf& h = half;
     if (h.block == nullptr || h.request == 0) return kAssocDisconnected;
     // Until the co half has taken the request, it is still searching.
     return h.block->statusRequest == h.request ? h.block->assocStatus : kAssocSearching;
 }
 
-bool validSocket(int s) { return s >= 0 && s < kMaxSockets && half.open[s]; }
+bool linkCarriesFrames(uint32_t status) { return status == kAssocAcquiringDhcp || status == kAssocAssociated; }
+
+// The status the program sees: the co half's up to joining, ours after.
+uint32_t status() {
+    const uint32_t link = linkStatus();
+    if (!linkCarriesFrames(link)) return link;
+    if (stack.hasAddress()) return kAssocAssociated;
+    return stack.gaveUp() ? kAssocCannotConnect : kAssocAcquiringDhcp;
+}
+
+bool queueFrame(void*, const uint8_t* frame, uint32_t length) {
+    volatile WifiBlock* b = half.block;
+    if (b == nullptr || length > kFrameMax) return false;
+    volatile FrameRing<kTxFrames>& ring = b->tx;
+    const uint32_t head = ring.head;
+    if (head - ring.tail >= kTxFrames) {
+        ring.dropped = ring.dropped + 1;
+        return false;
+    }
+    volatile FrameSlot& slot = ring.slot[head % kTxFrames];
+    compilerBarrier();
+    memcpy(const_cast<uint8_t*>(slot.data), frame, length);
+    compilerBarrier();
+    slot.length = length;
+    ring.head = head + 1;
+    half.ringAfter = true;
+    return true;
+}
+
+void takeFrames() {
+    volatile FrameRing<kRxFrames>& ring = half.block->rx;
+    // At most one ring's worth a pass: a co half that keeps filling it cannot
+    // keep us here.
+    for (uint32_t n = 0; n < kRxFrames && ring.tail != ring.head; ++n) {
+        const uint32_t tail = ring.tail;
+        volatile FrameSlot& slot = ring.slot[tail % kRxFrames];
+        const uint32_t length = slot.length;
+        const bool fits = length <= kFrameMax;
+        if (fits) {
+            compilerBarrier();
+            memcpy(frameIn, const_cast<const uint8_t*>(slot.data), length);
+            compilerBarrier();
+        }
+        ring.tail = tail + 1;
+        if (fits) stack.receive(frameIn, length, half.now);
+        else ++half.badLength;
+    }
+}
+
+// Everything pending, whichever call brought us here. Interrupts are off.
+void service() {
+    MainHalf& h = half;
+    if (h.block == nullptr || h.busy) return;
+    h.busy = true;
+    volatile WifiBlock& b = *h.block;
+    const bool answer = b.coState == kCoListening;
+    if (b.coState == kCoRunning) {
+        const uint32_t link = linkStatus();
+        const uint32_t join = b.joinCount;
+        if (!linkCarriesFrames(link)) {
+            if (h.started) stack.linkDown();
+            h.started = false;
+        } else if (!h.started || join != h.joinSeen) {
+            // A new join: the station's addresses as the co half left them.
+            h.joinSeen = join;
+            h.started = true;
+            uint8_t mac[6];
+            for (int i = 0; i < 6; ++i) mac[i] = b.station.mac[i];
+            vxip::Config fixed;
+            fixed.address = ntohl(b.station.ip);
+            fixed.subnetMask = ntohl(b.station.subnetMask);
+            fixed.gateway = ntohl(b.station.gateway);
+            fixed.dns[0] = ntohl(b.station.dns1);
+            fixed.dns[1] = ntohl(b.station.dns2);
+            stack.linkUp(mac, fixed, h.now);
+        }
+        takeFrames();
+        stack.tick(h.now);
+    }
+    h.busy = false;
+    if (answer || h.ringAfter) {
+        h.ringAfter = false;
+        ringCo();
+    }
+}
+
+bool associated() {
+    service();
+    return status() == kAssocAssociated;
+}
 
 }  // namespace
 
@@ -49,20 +172,21 @@ namespace vxwifi9 {
 
 u32 Wifi_Init(int initflags) {
     (void)initflags;
+    NoInterrupts off;
     const uint32_t address = reinterpret_cast<uint32_t>(blockStorage) | VX_UNCACHED_MIRROR;
     auto* block = reinterpret_cast<volatile WifiBlock*>(address);
-    block->coState = kCoAbsent;
-    block->bellToCo = 0;
-    block->bellToMain = 0;
-    block->connectRequest = 0;
-    block->statusRequest = 0;
-    block->assocStatus = kAssocDisconnected;
+    block->magic = 0;
+    compilerBarrier();
+    // Rings, station and counters all start at zero.
+    memset(reinterpret_cast<void*>(address), 0, sizeof(WifiBlock));
+    compilerBarrier();
     block->self = address;
     block->magic = kWifiMagic;
     const WifiSyncHandler sync = half.sync;
     half = MainHalf{};
     half.sync = sync;
     half.block = block;
+    stack.init(queueFrame, nullptr);
     return address;
 }
 
@@ -71,28 +195,36 @@ int Wifi_CheckInit(void) { return half.ready ? 1 : 0; }
 void Wifi_SetSyncHandler(WifiSyncHandler handler) { half.sync = handler; }
 
 void Wifi_Sync(void) {
+    NoInterrupts off;
     MainHalf& h = half;
     if (h.block == nullptr) return;
     h.block->bellToMain = 0;
     // Readiness is learnt here and only here: the co half has rung us.
     if (h.block->coState == kCoRunning) h.ready = true;
-    if (h.block->coState == kCoListening) ringCo();
+    service();
 }
 
-// A doorbell may have been missed; the answer goes out on the timer too.
+// Time for the stack's retries; a doorbell may have been missed, so the
+// rings are looked at too.
 void Wifi_Timer(int num_ms) {
-    (void)num_ms;
-    if (half.block != nullptr && half.block->coState == kCoListening) ringCo();
+    NoInterrupts off;
+    if (num_ms > 0) half.now += static_cast<uint32_t>(num_ms);
+    service();
 }
 
 void Wifi_AutoConnect(void) {
+    NoInterrupts off;
     MainHalf& h = half;
     if (h.block == nullptr) return;
     h.block->connectRequest = ++h.request;
     ringCo();
 }
 
-int Wifi_AssocStatus(void) { return static_cast<int>(status()); }
+int Wifi_AssocStatus(void) {
+    NoInterrupts off;
+    service();
+    return static_cast<int>(status());
+}
 
 }  // namespace vxwifi9
 
@@ -124,30 +256,71 @@ unsigned long inet_addr(const char* text) {
 
 int socket(int domain, int type, int protocol) {
     if (domain != AF_INET || type != SOCK_DGRAM || (protocol != 0 && protocol != IPPROTO_UDP)) return -1;
-    for (int s = 0; s < kMaxSockets; ++s) {
-        if (!half.open[s]) {
-            half.open[s] = true;
-            return s;
-        }
-    }
-    return -1;
+    NoInterrupts off;
+    return stack.openSocket();
 }
 
 int closesocket(int s) {
-    if (!validSocket(s)) return -1;
-    half.open[s] = false;
-    return 0;
+    NoInterrupts off;
+    return stack.closeSocket(s) ? 0 : -1;
 }
 
-// Nothing leaves without an association, and none is ever made.
+// Checked in the simulated handheld's order: handle, association, address,
+// length; then the datagram is sent, or held while its next hop resolves.
 int sendto(int s, const void* data, int sendlength, int flags, const struct sockaddr* addr, int addrlen) {
-    (void)s, (void)data, (void)sendlength, (void)flags, (void)addr, (void)addrlen;
-    return -1;
+    (void)flags;
+    NoInterrupts off;
+    if (!stack.isOpen(s) || !associated()) return -1;
+    const auto* to = reinterpret_cast<const sockaddr_in*>(addr);
+    if (addr == nullptr || addrlen < static_cast<int>(sizeof(sockaddr_in)) || to->sin_family != AF_INET) return -1;
+    if (sendlength < 0 || sendlength > static_cast<int>(vxip::kMaxDatagram) || (data == nullptr && sendlength > 0))
+        return -1;
+    const int sent = stack.sendTo(s, ntohl(to->sin_addr.s_addr), ntohs(to->sin_port), static_cast<const uint8_t*>(data),
+                                  static_cast<uint32_t>(sendlength), half.now);
+    if (half.ringAfter) {
+        half.ringAfter = false;
+        ringCo();
+    }
+    return sent < 0 ? -1 : sent;
 }
 
+// Waits, with interrupts on, until a datagram is there: they come in from
+// the interrupts.
 int recvfrom(int s, void* data, int recvlength, int flags, struct sockaddr* addr, int* addrlen) {
-    (void)s, (void)data, (void)recvlength, (void)flags, (void)addr, (void)addrlen;
-    return -1;
+    (void)flags;
+    {
+        NoInterrupts off;
+        if (!stack.isOpen(s) || !associated()) return -1;
+    }
+    if (recvlength < 0 || (data == nullptr && recvlength > 0)) return -1;
+    for (;;) {
+        {
+            NoInterrupts off;
+            service();
+            if (!stack.isOpen(s)) return -1;  // closed while we waited
+            uint32_t from = 0;
+            uint16_t port = 0;
+            const int n =
+                stack.receiveFrom(s, static_cast<uint8_t*>(data), static_cast<uint32_t>(recvlength), &from, &port);
+            if (n >= 0) {
+                if (addr != nullptr) {
+                    sockaddr_in source{};
+                    source.sin_family = AF_INET;
+                    source.sin_port = htons(port);
+                    source.sin_addr.s_addr = htonl(from);
+                    uint32_t room = sizeof source;
+                    if (addrlen != nullptr && *addrlen >= 0 && static_cast<uint32_t>(*addrlen) < room)
+                        room = static_cast<uint32_t>(*addrlen);
+                    memcpy(addr, &source, room);
+                }
+                if (addrlen != nullptr) *addrlen = static_cast<int>(sizeof(sockaddr_in));
+                return n;
+            }
+        }
+        // Interrupts are on here: the next one (the frame's sync, the 50 ms
+        // timer, a vertical blank) ends the wait.
+        waitForInterrupt();
+    }
 }
 
 }  // namespace vxnet
