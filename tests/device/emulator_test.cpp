@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <regex>
 #include <sstream>
@@ -48,6 +50,17 @@ std::vector<Pass> passesIn(const std::string& output) {
 // A debugger command that makes one input event on the emulator's display.
 std::string input(const Emulator& e, const std::string& event) {
     return std::string("shell ") + VX_XINPUT + " " + e.display() + " " + event;
+}
+
+std::vector<uint8_t> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(path);
+    return bytes;
+}
+
+uint16_t halfwordAt(const std::vector<uint8_t>& bytes, size_t offset) {
+    return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
 }
 
 }  // namespace
@@ -182,4 +195,56 @@ TEST(Emulator, PenOnTheLowerScreenReachesTheTransferRegion) {
     EXPECT_GT(y, 0);
     EXPECT_NEAR(px, kColumn, 2);
     EXPECT_NEAR(py, kRow, 2);
+}
+
+// Video memory ignores byte stores. After three steps to the right (an odd
+// number, so the square's edges fall on odd halfwords), the framebuffer holds
+// the square and nothing else: the clear left no stale pixel and the draw
+// none missing. Then the library's memset, memcpy and memmove, called on
+// unused bank D with halfword-aligned but not word-aligned ends, must write
+// every byte asked for.
+TEST(Emulator, SquareWholeAfterOddStepsAndMemoryCallsWriteVideoMemory) {
+    std::string error;
+    auto emulator = Emulator::start("arm9", error);
+    ASSERT_TRUE(emulator) << error;
+    const std::string frame = temporaryPath(".bin"), scratch = temporaryPath(".bin"), source = temporaryPath(".bin");
+    constexpr uint32_t kFramebuffer = 0x06800000, kBankD = 0x06860000, kSource = 0x02000001;  // odd: bytes assembled
+    const auto hex = [](uint32_t v) {
+        std::ostringstream o;
+        o << "0x" << std::hex << v;
+        return o.str();
+    };
+    const auto r = emulator->debug(
+        VX_DEVICE_ARM9_ELF,
+        {"break *vxDrawTank", "continue", input(*emulator, "key-down Right"), "continue", "continue", "continue",
+         "printf \"pass %d %d\\n\", $r0, $r1", input(*emulator, "key-up Right"),
+         // At the next pass's draw: the framebuffer as the last pass left it.
+         "continue", "dump binary memory " + frame + " " + hex(kFramebuffer) + " " + hex(kFramebuffer + 192 * 512),
+         "call (void*)memset((void*)" + hex(kBankD + 2) + ", 0x1f, 10)",
+         "call (void*)memcpy((void*)" + hex(kBankD + 0x22) + ", (void*)" + hex(kSource) + ", 10)",
+         "call (void*)memmove((void*)" + hex(kBankD + 4) + ", (void*)" + hex(kBankD + 2) + ", 10)",
+         "dump binary memory " + scratch + " " + hex(kBankD) + " " + hex(kBankD + 0x40),
+         "dump binary memory " + source + " " + hex(kSource) + " " + hex(kSource + 10)},
+        180s);
+    const auto passes = passesIn(r.out);
+    ASSERT_EQ(passes.size(), 1u) << r.out << r.err;
+    ASSERT_EQ(passes[0].x, 131) << "three steps right from column 128";
+    const auto pixels = readFile(frame), bank = readFile(scratch), from = readFile(source);
+    ASSERT_EQ(pixels.size(), 192u * 512) << r.out << r.err;
+    ASSERT_EQ(bank.size(), 0x40u) << r.out << r.err;
+    ASSERT_EQ(from.size(), 10u) << r.out << r.err;
+
+    std::set<std::pair<int, int>> lit;
+    for (int y = 0; y < kScreenHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            if (const uint16_t p = halfwordAt(pixels, (y * kWidth + x) * 2)) {
+                lit.insert({x, y});
+                EXPECT_EQ(p, 31) << "colour at column " << x << " row " << y;
+            }
+    EXPECT_EQ(lit, squareAt(131, 64)) << describeDifference(Screen{lit, {}}, Screen{squareAt(131, 64), {}});
+
+    // memset's bytes 2-11, then memmove's copy of them two bytes up: 2-13.
+    for (size_t i = 0; i < 0x20; ++i)
+        EXPECT_EQ(int{bank[i]}, i >= 2 && i < 14 ? 0x1f : 0) << "bank D byte " << i << " after memset and memmove";
+    for (size_t i = 0; i < 10; ++i) EXPECT_EQ(int{bank[0x22 + i]}, int{from[i]}) << "byte " << i << " copied by memcpy";
 }
