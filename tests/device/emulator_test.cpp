@@ -65,17 +65,19 @@ uint16_t halfwordAt(const std::vector<uint8_t>& bytes, size_t offset) {
 
 }  // namespace
 
-TEST(Emulator, AfterStartUpBothScreensShowWhatTheSimulationShows) {
+// Both screens settle on what the simulated handheld shows: the console's
+// lines, and the red square at its start position.
+namespace {
+
+void expectScreensAsSimulated(Emulator& emulator) {
     std::string error;
     vxtest::Image simulated;
     ASSERT_TRUE(simulatedScreens(kSettledFrames, simulated, error)) << error;
     const Screen simTop = topScreen(simulated), simBottom = bottomScreen(simulated);
     ASSERT_GT(simBottom.lit.size(), 1000u) << "the simulation's console shows the start-up messages";
 
-    auto emulator = Emulator::start("", error);
-    ASSERT_TRUE(emulator) << error;
     vxtest::Image shown;
-    const bool same = emulator->waitForScreens(
+    const bool same = emulator.waitForScreens(
         [&](const vxtest::Image& i) { return bottomScreen(i).lit == simBottom.lit && topScreen(i).lit == simTop.lit; },
         120s, shown);
     const Screen top = topScreen(shown), bottom = bottomScreen(shown);
@@ -86,6 +88,61 @@ TEST(Emulator, AfterStartUpBothScreensShowWhatTheSimulationShows) {
     // A 5-bit colour value c shows as c * 8: red 31, and the text's 0x7FEA.
     EXPECT_EQ(top.colours, (std::set<std::array<uint8_t, 3>>{{248, 0, 0}}));
     EXPECT_EQ(bottom.colours, (std::set<std::array<uint8_t, 3>>{{80, 248, 248}}));
+}
+
+}  // namespace
+
+TEST(Emulator, AfterStartUpBothScreensShowWhatTheSimulationShows) {
+    std::string error;
+    auto emulator = Emulator::start("", error);
+    ASSERT_TRUE(emulator) << error;
+    expectScreensAsSimulated(*emulator);
+}
+
+// A flash-cartridge loader may start the ROM with its own menu's display
+// settings in place. Written through the debugger stub at the entry point,
+// before any of the ROM's code: both engines' brightness faded, the console
+// layer scrolled and blended, banks F-I full of junk and mapped where the
+// engines read, the lower screen's palette filled. The start-up code puts
+// the display back in its power-on state, so the screens come up as always.
+TEST(Emulator, DisplayComesUpRightFromALoadersLeftovers) {
+    std::string error;
+    auto emulator = Emulator::start("arm9", error);
+    ASSERT_TRUE(emulator) << error;
+    // The processor makes each store (the stub's own writes to registers and
+    // video memory do not all take): the value goes to main memory first.
+    std::vector<std::string> dirt = {"set $sp = 0x023F0000"};  // the boot stack is in work memory the co-processor owns
+    const auto store = [&](const char* address, int value, int bytes) {
+        dirt.push_back("set {int}0x023F1000 = " + std::to_string(value));
+        dirt.push_back(std::string("call (void*)memcpy((void*)") + address + ", (void*)0x023F1000, " +
+                       std::to_string(bytes) + ")");
+    };
+    store("0x0400006C", 0x8010, 2);  // master brightness: upper screen faded to black
+    store("0x0400106C", 0x4008, 2);  // lower screen half way to white
+    store("0x04001010", 3, 2);       // lower layer 0 scrolled
+    store("0x04001012", 5, 2);
+    store("0x04001050", 0x00C1, 2);  // and darkened by blending
+    store("0x04001054", 8, 2);
+    dirt.push_back("call (void*)memset((void*)0x05000400, 0x33, 0x200)");  // lower background palette
+    // Each bank filled through the LCD window, then mapped where an engine
+    // reads: F and G main backgrounds and objects, H and I lower backgrounds.
+    const struct {
+        const char *control, *window;
+        int mapped;
+    } banks[] = {{"0x04000245", "0x06890000", 0x81},
+                 {"0x04000246", "0x06894000", 0x82},
+                 {"0x04000248", "0x06898000", 0x81},
+                 {"0x04000249", "0x068A0000", 0x81}};
+    for (const auto& bank : banks) {
+        store(bank.control, 0x80, 1);
+        dirt.push_back(std::string("call (void*)memset((void*)") + bank.window + ", 0x5a, 0x4000)");
+        store(bank.control, bank.mapped, 1);
+    }
+    dirt.push_back("printf \"dirt written\\n\"");
+    dirt.push_back("detach");
+    const auto r = emulator->debug(VX_DEVICE_ARM9_ELF, dirt, 60s);
+    ASSERT_NE(r.out.find("dirt written"), std::string::npos) << r.out << r.err;
+    expectScreensAsSimulated(*emulator);
 }
 
 // Each pass of the play loop draws the square once (vxDrawTank's arguments
