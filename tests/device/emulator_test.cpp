@@ -305,3 +305,65 @@ TEST(Emulator, SquareWholeAfterOddStepsAndMemoryCallsWriteVideoMemory) {
         EXPECT_EQ(int{bank[i]}, i >= 2 && i < 14 ? 0x1f : 0) << "bank D byte " << i << " after memset and memmove";
     for (size_t i = 0; i < 10; ++i) EXPECT_EQ(int{bank[0x22 + i]}, int{from[i]}) << "byte " << i << " copied by memcpy";
 }
+
+// A fault stops the processor with a record and a sign. The BIOS calls the
+// handler stored in each processor's debug word; the emulator's built-in
+// BIOS does not, and its stub cannot change the processor's mode, so the
+// test checks both words and then enters the main processor's handler
+// directly: the record in main memory, the upper screen one colour.
+TEST(Emulator, FaultHandlerInstalledOnBothProcessorsAndShowsTheFault) {
+    std::string error;
+    {
+        // A record the co-processor's handler would leave: the main
+        // processor shows it at its next vertical blank, the upper screen yellow.
+        auto co = Emulator::start("arm7", error);
+        ASSERT_TRUE(co) << error;
+        const auto r =
+            co->debug(VX_DEVICE_ARM7_ELF,
+                      {"break *'vxwifi7::Wifi_Update()'", "continue",
+                       "printf \"vector %u handler %u\\n\", *(unsigned*)0x0380FFDC, &vxFaultEntry",
+                       "set {unsigned[4]}0x027FF110 = {0x544C4146, 2, 0x03801234, 0x97}", "delete", "detach"},
+                      120s);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(vector (\d+) handler (\d+))"))) << r.out << r.err;
+        EXPECT_EQ(m[1], m[2]) << "the co-processor's debug word holds its fault handler";
+        vxtest::Image shown;
+        EXPECT_TRUE(co->waitForScreens(
+            [](const vxtest::Image& i) {
+                return topScreen(i).colours == std::set<std::array<uint8_t, 3>>{{248, 248, 0}} &&
+                       topScreen(i).lit.size() == size_t{kWidth} * kScreenHeight;
+            },
+            60s, shown))
+            << "upper screen yellow for the co-processor's fault";
+    }
+
+    auto main = Emulator::start("arm9", error);
+    ASSERT_TRUE(main) << error;
+    constexpr unsigned kReturn = 0x02001234;
+    const auto r = main->debug(
+        VX_DEVICE_ARM9_ELF,
+        {"break *vxDrawTank", "continue", "printf \"vector %u handler %u\\n\", *(unsigned*)0x027FFD9C, &vxFaultEntry",
+         "delete", "break *vxFaultStop", "set $lr = " + std::to_string(kReturn), "set $pc = vxFaultEntry", "continue",
+         "printf \"record %x %u %u %x\\n\", *(unsigned*)0x027FF100, *(unsigned*)0x027FF104, *(unsigned*)0x027FF108, "
+         "*(unsigned*)0x027FF10C",
+         "delete", "detach"},
+        120s);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(vector (\d+) handler (\d+))"))) << r.out << r.err;
+    EXPECT_EQ(m[1], m[2]) << "the main processor's debug word holds its fault handler";
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(record (\w+) (\d+) (\d+) (\w+))"))) << r.out << r.err;
+    EXPECT_EQ(m[1], "544c4146") << "the record's mark";
+    EXPECT_EQ(std::stoul(m[2]), 1u) << "outside abort mode: an undefined instruction";
+    EXPECT_EQ(std::stoul(m[3]), kReturn) << "the address the handler was called from";
+
+    vxtest::Image shown;
+    const bool plain = main->waitForScreens(
+        [](const vxtest::Image& i) {
+            const Screen top = topScreen(i);
+            return top.lit.size() == size_t{kWidth} * kScreenHeight && top.colours.size() == 1;
+        },
+        60s, shown);
+    EXPECT_TRUE(plain) << "upper screen one colour: " << topScreen(shown).lit.size() << " pixels lit in "
+                       << topScreen(shown).colours.size() << " colours";
+    EXPECT_EQ(topScreen(shown).colours, (std::set<std::array<uint8_t, 3>>{{248, 0, 248}})) << "magenta";
+}

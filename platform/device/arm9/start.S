@@ -3,6 +3,8 @@
 @ coupled memories; a stack per mode; sections copied and cleared;
 @ interrupt vector for the BIOS; the display's reset state; constructors;
 @ main.
+#include "fault.h"
+
         .section .crt0, "ax", %progbits
         .arm
         .align 2
@@ -100,6 +102,14 @@ _start:
         str     r0, [r1]
         mov     r0, #0
         str     r0, [r1, #-4]
+
+        @ Faults: the BIOS calls the handler stored here; no fault yet.
+        ldr     r0, =vxFaultEntry
+        ldr     r1, =0x027FFD9C
+        str     r0, [r1]
+        mov     r0, #0
+        ldr     r1, =VX_FAULT_RECORD_MAIN
+        str     r0, [r1]
 
         @ The display's power-on state, whatever a loader left; engine A
         @ drives the top screen.
