@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <regex>
 #include <sstream>
@@ -50,19 +52,32 @@ std::string input(const Emulator& e, const std::string& event) {
     return std::string("shell ") + VX_XINPUT + " " + e.display() + " " + event;
 }
 
+std::vector<uint8_t> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(path);
+    return bytes;
+}
+
+uint16_t halfwordAt(const std::vector<uint8_t>& bytes, size_t offset) {
+    return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
+}
+
 }  // namespace
 
-TEST(Emulator, AfterStartUpBothScreensShowWhatTheSimulationShows) {
+// Both screens settle on what the simulated handheld shows: the console's
+// lines, and the red square at its start position.
+namespace {
+
+void expectScreensAsSimulated(Emulator& emulator) {
     std::string error;
     vxtest::Image simulated;
     ASSERT_TRUE(simulatedScreens(kSettledFrames, simulated, error)) << error;
     const Screen simTop = topScreen(simulated), simBottom = bottomScreen(simulated);
     ASSERT_GT(simBottom.lit.size(), 1000u) << "the simulation's console shows the start-up messages";
 
-    auto emulator = Emulator::start("", error);
-    ASSERT_TRUE(emulator) << error;
     vxtest::Image shown;
-    const bool same = emulator->waitForScreens(
+    const bool same = emulator.waitForScreens(
         [&](const vxtest::Image& i) { return bottomScreen(i).lit == simBottom.lit && topScreen(i).lit == simTop.lit; },
         120s, shown);
     const Screen top = topScreen(shown), bottom = bottomScreen(shown);
@@ -73,6 +88,61 @@ TEST(Emulator, AfterStartUpBothScreensShowWhatTheSimulationShows) {
     // A 5-bit colour value c shows as c * 8: red 31, and the text's 0x7FEA.
     EXPECT_EQ(top.colours, (std::set<std::array<uint8_t, 3>>{{248, 0, 0}}));
     EXPECT_EQ(bottom.colours, (std::set<std::array<uint8_t, 3>>{{80, 248, 248}}));
+}
+
+}  // namespace
+
+TEST(Emulator, AfterStartUpBothScreensShowWhatTheSimulationShows) {
+    std::string error;
+    auto emulator = Emulator::start("", error);
+    ASSERT_TRUE(emulator) << error;
+    expectScreensAsSimulated(*emulator);
+}
+
+// A flash-cartridge loader may start the ROM with its own menu's display
+// settings in place. Written through the debugger stub at the entry point,
+// before any of the ROM's code: both engines' brightness faded, the console
+// layer scrolled and blended, banks F-I full of junk and mapped where the
+// engines read, the lower screen's palette filled. The start-up code puts
+// the display back in its power-on state, so the screens come up as always.
+TEST(Emulator, DisplayComesUpRightFromALoadersLeftovers) {
+    std::string error;
+    auto emulator = Emulator::start("arm9", error);
+    ASSERT_TRUE(emulator) << error;
+    // The processor makes each store (the stub's own writes to registers and
+    // video memory do not all take): the value goes to main memory first.
+    std::vector<std::string> dirt = {"set $sp = 0x023F0000"};  // the boot stack is in work memory the co-processor owns
+    const auto store = [&](const char* address, int value, int bytes) {
+        dirt.push_back("set {int}0x023F1000 = " + std::to_string(value));
+        dirt.push_back(std::string("call (void*)memcpy((void*)") + address + ", (void*)0x023F1000, " +
+                       std::to_string(bytes) + ")");
+    };
+    store("0x0400006C", 0x8010, 2);  // master brightness: upper screen faded to black
+    store("0x0400106C", 0x4008, 2);  // lower screen half way to white
+    store("0x04001010", 3, 2);       // lower layer 0 scrolled
+    store("0x04001012", 5, 2);
+    store("0x04001050", 0x00C1, 2);  // and darkened by blending
+    store("0x04001054", 8, 2);
+    dirt.push_back("call (void*)memset((void*)0x05000400, 0x33, 0x200)");  // lower background palette
+    // Each bank filled through the LCD window, then mapped where an engine
+    // reads: F and G main backgrounds and objects, H and I lower backgrounds.
+    const struct {
+        const char *control, *window;
+        int mapped;
+    } banks[] = {{"0x04000245", "0x06890000", 0x81},
+                 {"0x04000246", "0x06894000", 0x82},
+                 {"0x04000248", "0x06898000", 0x81},
+                 {"0x04000249", "0x068A0000", 0x81}};
+    for (const auto& bank : banks) {
+        store(bank.control, 0x80, 1);
+        dirt.push_back(std::string("call (void*)memset((void*)") + bank.window + ", 0x5a, 0x4000)");
+        store(bank.control, bank.mapped, 1);
+    }
+    dirt.push_back("printf \"dirt written\\n\"");
+    dirt.push_back("detach");
+    const auto r = emulator->debug(VX_DEVICE_ARM9_ELF, dirt, 60s);
+    ASSERT_NE(r.out.find("dirt written"), std::string::npos) << r.out << r.err;
+    expectScreensAsSimulated(*emulator);
 }
 
 // Each pass of the play loop draws the square once (vxDrawTank's arguments
@@ -182,4 +252,118 @@ TEST(Emulator, PenOnTheLowerScreenReachesTheTransferRegion) {
     EXPECT_GT(y, 0);
     EXPECT_NEAR(px, kColumn, 2);
     EXPECT_NEAR(py, kRow, 2);
+}
+
+// Video memory ignores byte stores. After three steps to the right (an odd
+// number, so the square's edges fall on odd halfwords), the framebuffer holds
+// the square and nothing else: the clear left no stale pixel and the draw
+// none missing. Then the library's memset, memcpy and memmove, called on
+// unused bank D with halfword-aligned but not word-aligned ends, must write
+// every byte asked for.
+TEST(Emulator, SquareWholeAfterOddStepsAndMemoryCallsWriteVideoMemory) {
+    std::string error;
+    auto emulator = Emulator::start("arm9", error);
+    ASSERT_TRUE(emulator) << error;
+    const std::string frame = temporaryPath(".bin"), scratch = temporaryPath(".bin"), source = temporaryPath(".bin");
+    constexpr uint32_t kFramebuffer = 0x06800000, kBankD = 0x06860000, kSource = 0x02000001;  // odd: bytes assembled
+    const auto hex = [](uint32_t v) {
+        std::ostringstream o;
+        o << "0x" << std::hex << v;
+        return o.str();
+    };
+    const auto r = emulator->debug(
+        VX_DEVICE_ARM9_ELF,
+        {"break *vxDrawTank", "continue", input(*emulator, "key-down Right"), "continue", "continue", "continue",
+         "printf \"pass %d %d\\n\", $r0, $r1", input(*emulator, "key-up Right"),
+         // At the next pass's draw: the framebuffer as the last pass left it.
+         "continue", "dump binary memory " + frame + " " + hex(kFramebuffer) + " " + hex(kFramebuffer + 192 * 512),
+         "call (void*)memset((void*)" + hex(kBankD + 2) + ", 0x1f, 10)",
+         "call (void*)memcpy((void*)" + hex(kBankD + 0x22) + ", (void*)" + hex(kSource) + ", 10)",
+         "call (void*)memmove((void*)" + hex(kBankD + 4) + ", (void*)" + hex(kBankD + 2) + ", 10)",
+         "dump binary memory " + scratch + " " + hex(kBankD) + " " + hex(kBankD + 0x40),
+         "dump binary memory " + source + " " + hex(kSource) + " " + hex(kSource + 10)},
+        180s);
+    const auto passes = passesIn(r.out);
+    ASSERT_EQ(passes.size(), 1u) << r.out << r.err;
+    ASSERT_EQ(passes[0].x, 131) << "three steps right from column 128";
+    const auto pixels = readFile(frame), bank = readFile(scratch), from = readFile(source);
+    ASSERT_EQ(pixels.size(), 192u * 512) << r.out << r.err;
+    ASSERT_EQ(bank.size(), 0x40u) << r.out << r.err;
+    ASSERT_EQ(from.size(), 10u) << r.out << r.err;
+
+    std::set<std::pair<int, int>> lit;
+    for (int y = 0; y < kScreenHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            if (const uint16_t p = halfwordAt(pixels, (y * kWidth + x) * 2)) {
+                lit.insert({x, y});
+                EXPECT_EQ(p, 31) << "colour at column " << x << " row " << y;
+            }
+    EXPECT_EQ(lit, squareAt(131, 64)) << describeDifference(Screen{lit, {}}, Screen{squareAt(131, 64), {}});
+
+    // memset's bytes 2-11, then memmove's copy of them two bytes up: 2-13.
+    for (size_t i = 0; i < 0x20; ++i)
+        EXPECT_EQ(int{bank[i]}, i >= 2 && i < 14 ? 0x1f : 0) << "bank D byte " << i << " after memset and memmove";
+    for (size_t i = 0; i < 10; ++i) EXPECT_EQ(int{bank[0x22 + i]}, int{from[i]}) << "byte " << i << " copied by memcpy";
+}
+
+// A fault stops the processor with a record and a sign. The BIOS calls the
+// handler stored in each processor's debug word; the emulator's built-in
+// BIOS does not, and its stub cannot change the processor's mode, so the
+// test checks both words and then enters the main processor's handler
+// directly: the record in main memory, the upper screen one colour.
+TEST(Emulator, FaultHandlerInstalledOnBothProcessorsAndShowsTheFault) {
+    std::string error;
+    {
+        // A record the co-processor's handler would leave: the main
+        // processor shows it at its next vertical blank, the upper screen yellow.
+        auto co = Emulator::start("arm7", error);
+        ASSERT_TRUE(co) << error;
+        const auto r =
+            co->debug(VX_DEVICE_ARM7_ELF,
+                      {"break *'vxwifi7::Wifi_Update()'", "continue",
+                       "printf \"vector %u handler %u\\n\", *(unsigned*)0x0380FFDC, &vxFaultEntry",
+                       "set {unsigned[4]}0x027FF110 = {0x544C4146, 2, 0x03801234, 0x97}", "delete", "detach"},
+                      120s);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(vector (\d+) handler (\d+))"))) << r.out << r.err;
+        EXPECT_EQ(m[1], m[2]) << "the co-processor's debug word holds its fault handler";
+        vxtest::Image shown;
+        EXPECT_TRUE(co->waitForScreens(
+            [](const vxtest::Image& i) {
+                return topScreen(i).colours == std::set<std::array<uint8_t, 3>>{{248, 248, 0}} &&
+                       topScreen(i).lit.size() == size_t{kWidth} * kScreenHeight;
+            },
+            60s, shown))
+            << "upper screen yellow for the co-processor's fault";
+    }
+
+    auto main = Emulator::start("arm9", error);
+    ASSERT_TRUE(main) << error;
+    constexpr unsigned kReturn = 0x02001234;
+    const auto r = main->debug(
+        VX_DEVICE_ARM9_ELF,
+        {"break *vxDrawTank", "continue", "printf \"vector %u handler %u\\n\", *(unsigned*)0x027FFD9C, &vxFaultEntry",
+         "delete", "break *vxFaultStop", "set $lr = " + std::to_string(kReturn), "set $pc = vxFaultEntry", "continue",
+         "printf \"record %x %u %u %x\\n\", *(unsigned*)0x027FF100, *(unsigned*)0x027FF104, *(unsigned*)0x027FF108, "
+         "*(unsigned*)0x027FF10C",
+         "delete", "detach"},
+        120s);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(vector (\d+) handler (\d+))"))) << r.out << r.err;
+    EXPECT_EQ(m[1], m[2]) << "the main processor's debug word holds its fault handler";
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(record (\w+) (\d+) (\d+) (\w+))"))) << r.out << r.err;
+    EXPECT_EQ(m[1], "544c4146") << "the record's mark";
+    EXPECT_EQ(std::stoul(m[2]), 1u) << "outside abort mode: an undefined instruction";
+    EXPECT_EQ(std::stoul(m[3]), kReturn) << "the address the handler was called from";
+
+    vxtest::Image shown;
+    const bool plain = main->waitForScreens(
+        [](const vxtest::Image& i) {
+            const Screen top = topScreen(i);
+            return top.lit.size() == size_t{kWidth} * kScreenHeight && top.colours.size() == 1;
+        },
+        60s, shown);
+    EXPECT_TRUE(plain) << "upper screen one colour: " << topScreen(shown).lit.size() << " pixels lit in "
+                       << topScreen(shown).colours.size() << " colours";
+    EXPECT_EQ(topScreen(shown).colours, (std::set<std::array<uint8_t, 3>>{{248, 0, 248}})) << "magenta";
 }

@@ -16,8 +16,13 @@ constexpr uint8_t kRead = 0x80;
 // Status register 1: reset (write), 24-hour mode, power was lost.
 constexpr uint8_t kStatusReset = 0x01, kStatus24Hour = 0x02, kStatusPowerLost = 0x80;
 
-// About 5 us: the BIOS loop runs four cycles a pass at 33.5 MHz.
-void settle() { vxBiosDelay(42); }
+// The clock wants each edge held at least 5 us (1 us around the chip select).
+// Hold 7 us: the BIOS loop's rate (about 0x20BA passes a millisecond) is only
+// approximate, and exactly 5 us leaves nothing for it to be slow by.
+constexpr uint32_t kLoopsPerMs = 0x20BA, kHoldUs = 7;
+constexpr uint32_t kHoldLoops = (kLoopsPerMs * kHoldUs + 999) / 1000;
+static_assert(kHoldLoops * 1000 >= kLoopsPerMs * 6, "at least a fifth above the clock's minimum");
+void settle() { vxBiosDelay(kHoldLoops); }
 
 void begin() {
     REG_RTC = kSelectOut | kClockOut | kClock;  // deselected, clock high

@@ -3,6 +3,8 @@
 @ state. Order: interrupts off; a stack per mode; sections cleared;
 @ interrupt vector for the BIOS; the bus mode the clock needs;
 @ constructors; main.
+#include "fault.h"
+
         .section .crt0, "ax", %progbits
         .arm
         .align 2
@@ -34,6 +36,14 @@ _start:
         str     r0, [r1]
         mov     r0, #0
         str     r0, [r1, #-4]
+
+        @ Faults: the BIOS calls the handler stored here; no fault yet.
+        ldr     r0, =vxFaultEntry
+        ldr     r1, =0x0380FFDC
+        str     r0, [r1]
+        mov     r0, #0
+        ldr     r1, =VX_FAULT_RECORD_CO
+        str     r0, [r1]
 
         @ The general-purpose mode of the serial port, which the clock and
         @ the extra keys are read through.

@@ -1,7 +1,10 @@
 @ Reset code of the main processor (ARM946E-S). The boot loader enters here
 @ in ARM state. Order: interrupts off; protection unit, caches and tightly
 @ coupled memories; a stack per mode; sections copied and cleared;
-@ interrupt vector for the BIOS; constructors; main.
+@ interrupt vector for the BIOS; the display's reset state; constructors;
+@ main.
+#include "fault.h"
+
         .section .crt0, "ax", %progbits
         .arm
         .align 2
@@ -100,11 +103,17 @@ _start:
         mov     r0, #0
         str     r0, [r1, #-4]
 
-        @ Engine A drives the top screen.
-        add     r1, r12, #0x300
-        ldrh    r0, [r1, #4]            @ POWCNT1
-        orr     r0, r0, #0x8000
-        strh    r0, [r1, #4]
+        @ Faults: the BIOS calls the handler stored here; no fault yet.
+        ldr     r0, =vxFaultEntry
+        ldr     r1, =0x027FFD9C
+        str     r0, [r1]
+        mov     r0, #0
+        ldr     r1, =VX_FAULT_RECORD_MAIN
+        str     r0, [r1]
+
+        @ The display's power-on state, whatever a loader left; engine A
+        @ drives the top screen.
+        bl      vxResetDisplay
 
         b       vxEnterC
         .size _start, . - _start

@@ -2,6 +2,7 @@
 // further interrupts held off. The vertical blank stays enabled from irqInit
 // on, so that the BIOS wait for it works without a handler of the program's.
 #include "device.h"
+#include "fault.h"
 
 namespace {
 
@@ -21,6 +22,9 @@ uint16_t displaySourceBits(uint32_t mask) {
 extern "C" {
 
 void vxIrqService(uint32_t fired) {
+#ifdef VX_ARM9
+    if (fired & IRQ_VBLANK) vxCheckCoFault();
+#endif
     for (int bit = 0; fired != 0; ++bit, fired >>= 1) {
         if ((fired & 1) && handlers[bit]) handlers[bit]();
     }
