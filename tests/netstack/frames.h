@@ -4,23 +4,23 @@
 #ifndef VX_TESTS_NETSTACK_FRAMES_H
 #define VX_TESTS_NETSTACK_FRAMES_H
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "frame_bytes.h"
 #include "ipstack.h"
 
 namespace nettest {
 
-using Bytes = std::vector<uint8_t>;
-using Mac = std::array<uint8_t, 6>;
+using frametest::Bytes;
+using frametest::kBroadcast;
+using frametest::kOurMac;
+using frametest::kRouterMac;
+using frametest::Mac;
 
-constexpr Mac kOurMac = {0x00, 0x09, 0xBF, 0x11, 0x22, 0x33};
-constexpr Mac kRouterMac = {0x52, 0x55, 0x0A, 0x40, 0x00, 0x01};
 constexpr Mac kPeerMac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x07};
-constexpr Mac kBroadcast = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 constexpr uint32_t kOurIp = 0x0A400010;     // 10.64.0.16
 constexpr uint32_t kRouterIp = 0x0A400001;  // 10.64.0.1, also the DHCP server

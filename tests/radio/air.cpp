@@ -50,7 +50,7 @@ Bytes authReply(const Mac& bssid, uint16_t status, uint16_t sequence) {
     le16(body, 0);
     le16(body, sequence);
     le16(body, status);
-    return management(vxwlan::kAuthentication, kOwn, bssid, bssid, body);
+    return management(vxwlan::kAuthentication, kOurMac, bssid, bssid, body);
 }
 
 Bytes assocReply(const Mac& bssid, uint16_t status, uint16_t aid) {
@@ -59,13 +59,13 @@ Bytes assocReply(const Mac& bssid, uint16_t status, uint16_t aid) {
     le16(body, status);
     le16(body, static_cast<uint16_t>(0xC000 | aid));
     body.insert(body.end(), {1, 2, 0x82, 0x84});
-    return management(vxwlan::kAssocResponse, kOwn, bssid, bssid, body);
+    return management(vxwlan::kAssocResponse, kOurMac, bssid, bssid, body);
 }
 
 Bytes deauth(const Mac& bssid, uint16_t reason, uint8_t subtype) {
     Bytes body;
     le16(body, reason);
-    return management(subtype, kOwn, bssid, bssid, body);
+    return management(subtype, kOurMac, bssid, bssid, body);
 }
 
 Bytes dataFromAp(const Mac& to, const Mac& bssid, const Mac& source, uint16_t type, const Bytes& payload,
@@ -87,7 +87,7 @@ Bytes wirelessArea(uint8_t rfType) {
     Bytes a(0x200, 0);
     put16(a, 0x20, 0x3FC0);  // user settings at 1FE00
     put16(a, 0x2C, 0x138);
-    std::copy(kOwn.begin(), kOwn.end(), a.begin() + 0x36);
+    std::copy(kOurMac.begin(), kOurMac.end(), a.begin() + 0x36);
     put16(a, 0x3C, 0x3FFE);
     a[0x40] = rfType;
     for (int i = 0; i < 16; ++i) put16(a, 0x44 + 2 * i, static_cast<uint16_t>(0x1000 + i));

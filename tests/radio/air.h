@@ -6,18 +6,19 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <vector>
+
+#include "frame_bytes.h"
 
 namespace airtest {
 
-using Bytes = std::vector<uint8_t>;
-using Mac = std::array<uint8_t, 6>;
+using frametest::Bytes;
+using frametest::kBroadcast;
+using frametest::kOurMac;
+using frametest::kRouterMac;
+using frametest::Mac;
 
-constexpr Mac kOwn = {0x00, 0x09, 0xBF, 0x11, 0x22, 0x33};
 constexpr Mac kAp = {0x00, 0xF0, 0x77, 0x77, 0x77, 0x77};
 constexpr Mac kOtherAp = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
-constexpr Mac kRouter = {0x52, 0x55, 0x0A, 0x40, 0x00, 0x01};
-constexpr Mac kBroadcast = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 // Management frame: subtype, receiver, transmitter, BSSID, body.
 Bytes management(uint8_t subtype, const Mac& to, const Mac& from, const Mac& bssid, const Bytes& body);

@@ -27,7 +27,7 @@ std::mt19937_64 rng;
 uint32_t below(uint32_t n) { return static_cast<uint32_t>(rng() % n); }
 
 std::vector<Bytes> seeds() {
-    Bytes wep = dataFromAp(kOwn, kAp, kRouter, 0x0800, Bytes(40, 0x45), kProtected);
+    Bytes wep = dataFromAp(kOurMac, kAp, kRouterMac, 0x0800, Bytes(40, 0x45), kProtected);
     wep.insert(wep.begin() + 24, {1, 2, 3, 0});
     Bytes probeReply = beacon(kAp, "melonAP", 6);
     probeReply[0] = kProbeResponse << 4;
@@ -39,10 +39,10 @@ std::vector<Bytes> seeds() {
         assocReply(kAp, 0, 1),
         deauth(kAp, 7),
         deauth(kAp, 3, kDisassociation),
-        dataFromAp(kOwn, kAp, kRouter, 0x0800, Bytes(60, 0x45)),
-        dataFromAp(kBroadcast, kAp, kRouter, 0x0806, Bytes(28, 0x01)),
-        dataFromAp(kBroadcast, kAp, kOwn, 0x0806, Bytes(28, 0x01)),
-        dataFromAp(kOwn, kAp, kRouter, 0x0800, Bytes(1500, 0x45)),
+        dataFromAp(kOurMac, kAp, kRouterMac, 0x0800, Bytes(60, 0x45)),
+        dataFromAp(kBroadcast, kAp, kRouterMac, 0x0806, Bytes(28, 0x01)),
+        dataFromAp(kBroadcast, kAp, kOurMac, 0x0806, Bytes(28, 0x01)),
+        dataFromAp(kOurMac, kAp, kRouterMac, 0x0800, Bytes(1500, 0x45)),
         wep,
     };
 }
@@ -104,7 +104,7 @@ struct Stations {
         j.receive(f.data(), f.size(), eth, sizeof eth, n);
     }
     void reset() {
-        for (auto& j : join) j.start(kOwn.data(), 0x3FFE, aps, 2, vxdevice::kSearchFrames);
+        for (auto& j : join) j.start(kOurMac.data(), 0x3FFE, aps, 2, vxdevice::kSearchFrames);
         feed(join[1], beacon(kAp, "melonAP", 6));
         feed(join[2], beacon(kAp, "melonAP", 6));
         feed(join[2], authReply(kAp, 0));

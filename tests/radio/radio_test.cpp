@@ -34,7 +34,7 @@ struct Station {
     uint8_t eth[1600];
     size_t ethLength = 0;
 
-    void start(uint16_t channels = 0x3FFE) { join.start(kOwn.data(), channels, aps, 2, vxdevice::kSearchFrames); }
+    void start(uint16_t channels = 0x3FFE) { join.start(kOurMac.data(), channels, aps, 2, vxdevice::kSearchFrames); }
     Drop hear(const Bytes& f) { return join.receive(f.data(), f.size(), eth, sizeof eth, ethLength); }
     Bytes sent() {
         const uint8_t* f = nullptr;
@@ -114,7 +114,7 @@ TEST(Firmware, WirelessAreaNeedsItsCrcAndGivesTheRadiosValues) {
         Bytes area = wirelessArea(type);
         RadioFirmware fw;
         ASSERT_TRUE(parseRadioFirmware(area.data(), area.size(), fw)) << "type " << int(type);
-        EXPECT_EQ(std::memcmp(fw.mac, kOwn.data(), 6), 0);
+        EXPECT_EQ(std::memcmp(fw.mac, kOurMac.data(), 6), 0);
         EXPECT_EQ(fw.channels, 0x3FFE);
         EXPECT_EQ(fw.rfType, type);
         EXPECT_EQ(fw.rfControl, type == 2 ? 0x0018 : 0x0114) << "bit count, and bit 8 from the firmware's bit 7";
@@ -171,9 +171,9 @@ TEST(Frames, HeadersAStationDoesNotHandleAreRefused) {
     EXPECT_EQ(parseHeader(f.data(), f.size(), h), kDropVersion);
     const Bytes ack = {0xD4, 0, 0, 0, 1, 2, 3, 4, 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(parseHeader(ack.data(), ack.size(), h), kDropKind) << "control frames";
-    const Bytes bridged = dataFromAp(kOwn, kAp, kRouter, 0x0800, {1}, kToDs);
+    const Bytes bridged = dataFromAp(kOurMac, kAp, kRouterMac, 0x0800, {1}, kToDs);
     EXPECT_EQ(parseHeader(bridged.data(), bridged.size(), h), kDropKind) << "four addresses";
-    const Bytes fragment = dataFromAp(kOwn, kAp, kRouter, 0x0800, {1}, kMoreFragments);
+    const Bytes fragment = dataFromAp(kOurMac, kAp, kRouterMac, 0x0800, {1}, kMoreFragments);
     EXPECT_EQ(parseHeader(fragment.data(), fragment.size(), h), kDropFragment);
 }
 
@@ -209,33 +209,33 @@ TEST(Frames, DataCrossesBetween80211AndEthernet) {
     const Bytes payload = {0x45, 0, 0, 20, 1, 2, 3, 4};
     uint8_t eth[1600];
     size_t n = 0;
-    ASSERT_EQ(dataToEthernet(parsed(dataFromAp(kOwn, kAp, kRouter, 0x0800, payload)), kOwn.data(), kAp.data(), eth,
-                             sizeof eth, n),
+    ASSERT_EQ(dataToEthernet(parsed(dataFromAp(kOurMac, kAp, kRouterMac, 0x0800, payload)), kOurMac.data(), kAp.data(),
+                             eth, sizeof eth, n),
               kDropNone);
     ASSERT_EQ(n, 14 + payload.size());
-    EXPECT_EQ(std::memcmp(eth, kOwn.data(), 6), 0) << "destination";
-    EXPECT_EQ(std::memcmp(eth + 6, kRouter.data(), 6), 0) << "source: the original sender";
+    EXPECT_EQ(std::memcmp(eth, kOurMac.data(), 6), 0) << "destination";
+    EXPECT_EQ(std::memcmp(eth + 6, kRouterMac.data(), 6), 0) << "source: the original sender";
     EXPECT_EQ(eth[12], 0x08);
     EXPECT_EQ(eth[13], 0x00);
     EXPECT_EQ(std::memcmp(eth + 14, payload.data(), payload.size()), 0);
 
     // And back: to the access point, with the final destination third.
     uint8_t air[1600];
-    const size_t m = ethernetToData(eth, n, kOwn.data(), kAp.data(), false, 0, air, sizeof air);
+    const size_t m = ethernetToData(eth, n, kOurMac.data(), kAp.data(), false, 0, air, sizeof air);
     ASSERT_EQ(m, 24 + 8 + payload.size());
     EXPECT_EQ(air[0], 0x08);
     EXPECT_EQ(air[1], 0x01) << "ToDS";
     EXPECT_EQ(std::memcmp(air + 4, kAp.data(), 6), 0);
-    EXPECT_EQ(std::memcmp(air + 10, kOwn.data(), 6), 0);
-    EXPECT_EQ(std::memcmp(air + 16, kOwn.data(), 6), 0);
+    EXPECT_EQ(std::memcmp(air + 10, kOurMac.data(), 6), 0);
+    EXPECT_EQ(std::memcmp(air + 16, kOurMac.data(), 6), 0);
     EXPECT_EQ(air[24], 0xAA);
-    EXPECT_EQ(ethernetToData(eth, n, kOwn.data(), kAp.data(), false, 0, air, m - 1), 0u) << "no room";
-    EXPECT_EQ(ethernetToData(eth, 13, kOwn.data(), kAp.data(), false, 0, air, sizeof air), 0u);
+    EXPECT_EQ(ethernetToData(eth, n, kOurMac.data(), kAp.data(), false, 0, air, m - 1), 0u) << "no room";
+    EXPECT_EQ(ethernetToData(eth, 13, kOurMac.data(), kAp.data(), false, 0, air, sizeof air), 0u);
     Bytes big(14 + 1501, 0);
     big[12] = 0x08;
-    EXPECT_EQ(ethernetToData(big.data(), big.size(), kOwn.data(), kAp.data(), false, 0, air, sizeof air), 0u);
+    EXPECT_EQ(ethernetToData(big.data(), big.size(), kOurMac.data(), kAp.data(), false, 0, air, sizeof air), 0u);
 
-    const size_t w = ethernetToData(eth, n, kOwn.data(), kAp.data(), true, 0x030201, air, sizeof air);
+    const size_t w = ethernetToData(eth, n, kOurMac.data(), kAp.data(), true, 0x030201, air, sizeof air);
     ASSERT_EQ(w, m + 4);
     EXPECT_EQ(air[1], 0x41) << "ToDS and protected";
     EXPECT_EQ(air[24], 0x01);
@@ -246,23 +246,23 @@ TEST(Frames, DataNotForThisStationIsDroppedWithItsReason) {
     uint8_t eth[1600];
     size_t n = 0;
     const auto drop = [&](const Bytes& f) {
-        return dataToEthernet(parsed(f), kOwn.data(), kAp.data(), eth, sizeof eth, n);
+        return dataToEthernet(parsed(f), kOurMac.data(), kAp.data(), eth, sizeof eth, n);
     };
-    EXPECT_EQ(drop(dataFromAp(kOwn, kOtherAp, kRouter, 0x0800, {1})), kDropForeign);
-    EXPECT_EQ(drop(dataFromAp(kOtherAp, kAp, kRouter, 0x0800, {1})), kDropForeign);
-    EXPECT_EQ(drop(dataFromAp(kBroadcast, kAp, kOwn, 0x0806, {1})), kDropEcho) << "our own broadcast, repeated";
-    EXPECT_EQ(drop(dataFromAp(kBroadcast, kAp, kRouter, 0x0100, {1})), kDropLlc) << "a length, not a type";
-    Bytes notSnap = dataFromAp(kOwn, kAp, kRouter, 0x0800, {1});
+    EXPECT_EQ(drop(dataFromAp(kOurMac, kOtherAp, kRouterMac, 0x0800, {1})), kDropForeign);
+    EXPECT_EQ(drop(dataFromAp(kOtherAp, kAp, kRouterMac, 0x0800, {1})), kDropForeign);
+    EXPECT_EQ(drop(dataFromAp(kBroadcast, kAp, kOurMac, 0x0806, {1})), kDropEcho) << "our own broadcast, repeated";
+    EXPECT_EQ(drop(dataFromAp(kBroadcast, kAp, kRouterMac, 0x0100, {1})), kDropLlc) << "a length, not a type";
+    Bytes notSnap = dataFromAp(kOurMac, kAp, kRouterMac, 0x0800, {1});
     notSnap[24] = 0x42;
     EXPECT_EQ(drop(notSnap), kDropLlc);
-    EXPECT_EQ(drop(dataFromAp(kOwn, kAp, kRouter, 0x0800, Bytes(1502, 0))), kDropNone) << "word rounding";
+    EXPECT_EQ(drop(dataFromAp(kOurMac, kAp, kRouterMac, 0x0800, Bytes(1502, 0))), kDropNone) << "word rounding";
     EXPECT_EQ(n, 14u + 1500u);
-    EXPECT_EQ(drop(dataFromAp(kOwn, kAp, kRouter, 0x0800, Bytes(1504, 0))), kDropTooLong);
-    EXPECT_EQ(dataToEthernet(parsed(dataFromAp(kOwn, kAp, kRouter, 0x0800, Bytes(100, 0))), kOwn.data(), kAp.data(),
-                             eth, 100, n),
+    EXPECT_EQ(drop(dataFromAp(kOurMac, kAp, kRouterMac, 0x0800, Bytes(1504, 0))), kDropTooLong);
+    EXPECT_EQ(dataToEthernet(parsed(dataFromAp(kOurMac, kAp, kRouterMac, 0x0800, Bytes(100, 0))), kOurMac.data(),
+                             kAp.data(), eth, 100, n),
               kDropTooLong)
         << "no room in the receiver's slot";
-    Bytes wep = dataFromAp(kOwn, kAp, kRouter, 0x0800, {9}, kProtected);
+    Bytes wep = dataFromAp(kOurMac, kAp, kRouterMac, 0x0800, {9}, kProtected);
     wep.insert(wep.begin() + 24, {1, 2, 3, 0});
     ASSERT_EQ(drop(wep), kDropNone) << "the IV field skipped";
     EXPECT_EQ(eth[14], 9);
@@ -270,7 +270,7 @@ TEST(Frames, DataNotForThisStationIsDroppedWithItsReason) {
 
 TEST(Join, WithoutAStoredNetworkItCannotConnectAtOnce) {
     Join join;
-    join.start(kOwn.data(), 0x3FFE, nullptr, 0, vxdevice::kSearchFrames);
+    join.start(kOurMac.data(), 0x3FFE, nullptr, 0, vxdevice::kSearchFrames);
     EXPECT_EQ(join.status(), vxdevice::kAssocCannotConnect);
 }
 
@@ -360,7 +360,7 @@ TEST(Join, UnansweredRequestsAreRepeatedThenTheSearchGoesOn) {
 TEST(Join, DataFlowsOnlyWhileJoined) {
     Station s;
     s.start();
-    const Bytes ip = dataFromAp(kOwn, kAp, kRouter, 0x0800, {0x45, 1, 2, 3});
+    const Bytes ip = dataFromAp(kOurMac, kAp, kRouterMac, 0x0800, {0x45, 1, 2, 3});
     EXPECT_EQ(s.hear(ip), kDropUnexpected);
     uint8_t out[1600];
     const uint8_t eth[20] = {0x52, 0x55, 0x0A, 0x40, 0, 1, 0, 9, 0xBF, 0x11, 0x22, 0x33, 0x08, 0x00, 0x45};

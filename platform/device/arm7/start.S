@@ -4,6 +4,7 @@
 @ interrupt vector for the BIOS; the bus mode the clock needs;
 @ constructors; main.
 #include "fault.h"
+#include "start_steps.inc"
 
         .section .crt0, "ax", %progbits
         .arm
@@ -15,35 +16,11 @@ _start:
         mov     r0, #0
         str     r0, [r12, #0x208]       @ IME = 0
 
-        msr     cpsr_c, #0xD3
-        ldr     sp, =__svc_stack_top
-        msr     cpsr_c, #0xD2
-        ldr     sp, =__irq_stack_top
-        msr     cpsr_c, #0xDF
-        ldr     sp, =__sys_stack_top
-
-        ldr     r0, =__data_load
-        ldr     r1, =__data_start
-        ldr     r2, =__data_end
-        bl      vxCopyWords
-        ldr     r0, =__bss_start
-        ldr     r1, =__bss_end
-        bl      vxClearWords
-
-        @ Interrupt handler for the BIOS; no interrupt served yet.
-        ldr     r0, =vxIrqEntry
-        ldr     r1, =0x0380FFFC
-        str     r0, [r1]
-        mov     r0, #0
-        str     r0, [r1, #-4]
-
-        @ Faults: the BIOS calls the handler stored here; no fault yet.
-        ldr     r0, =vxFaultEntry
-        ldr     r1, =0x0380FFDC
-        str     r0, [r1]
-        mov     r0, #0
-        ldr     r1, =VX_FAULT_RECORD_CO
-        str     r0, [r1]
+        VX_SET_STACKS
+        VX_COPY_SECTION data
+        VX_CLEAR_SECTION bss
+        @ The BIOS's interrupt vector at the top of work memory; its debug word.
+        VX_SET_BIOS_HANDLERS 0x0380FFFC, 0x0380FFDC, VX_FAULT_RECORD_CO
 
         @ The general-purpose mode of the serial port, which the clock and
         @ the extra keys are read through.

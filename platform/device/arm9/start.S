@@ -4,6 +4,7 @@
 @ interrupt vector for the BIOS; the display's reset state; constructors;
 @ main.
 #include "fault.h"
+#include "start_steps.inc"
 
         .section .crt0, "ax", %progbits
         .arm
@@ -70,46 +71,17 @@ _start:
         mcr     p15, 0, r0, c1, c0, 0
 
         @ Stacks in the data TCM, below the BIOS's words at its end.
-        msr     cpsr_c, #0xD3
-        ldr     sp, =__svc_stack_top
-        msr     cpsr_c, #0xD2
-        ldr     sp, =__irq_stack_top
-        msr     cpsr_c, #0xDF
-        ldr     sp, =__sys_stack_top
+        VX_SET_STACKS
 
-        ldr     r0, =__itcm_load
-        ldr     r1, =__itcm_start
-        ldr     r2, =__itcm_end
-        bl      vxCopyWords
-        ldr     r0, =__dtcm_load
-        ldr     r1, =__dtcm_start
-        ldr     r2, =__dtcm_end
-        bl      vxCopyWords
-        ldr     r0, =__data_load
-        ldr     r1, =__data_start
-        ldr     r2, =__data_end
-        bl      vxCopyWords
-        ldr     r0, =__bss_start
-        ldr     r1, =__bss_end
-        bl      vxClearWords
-        ldr     r0, =__dtcm_bss_start
-        ldr     r1, =__dtcm_bss_end
-        bl      vxClearWords
+        VX_COPY_SECTION itcm
+        VX_COPY_SECTION dtcm
+        VX_COPY_SECTION data
+        VX_CLEAR_SECTION bss
+        VX_CLEAR_SECTION dtcm_bss
 
-        @ Interrupt handler for the BIOS; no interrupt served yet.
-        ldr     r0, =vxIrqEntry
-        ldr     r1, =0x0B003FFC
-        str     r0, [r1]
-        mov     r0, #0
-        str     r0, [r1, #-4]
-
-        @ Faults: the BIOS calls the handler stored here; no fault yet.
-        ldr     r0, =vxFaultEntry
-        ldr     r1, =0x027FFD9C
-        str     r0, [r1]
-        mov     r0, #0
-        ldr     r1, =VX_FAULT_RECORD_MAIN
-        str     r0, [r1]
+        @ The BIOS's interrupt vector at the end of the data TCM; its debug
+        @ word in main memory.
+        VX_SET_BIOS_HANDLERS 0x0B003FFC, 0x027FFD9C, VX_FAULT_RECORD_MAIN
 
         @ The display's power-on state, whatever a loader left; engine A
         @ drives the top screen.
