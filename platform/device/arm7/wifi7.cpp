@@ -52,7 +52,7 @@ volatile WifiBlock* attach(uint32_t word) {
     if (word % 4 != 0 || word < VX_MAIN_RAM || word >= VX_MAIN_RAM + 4 * VX_MAIN_RAM_SIZE - sizeof(WifiBlock))
         return nullptr;
     auto* block = reinterpret_cast<volatile WifiBlock*>(word);
-    return block->magic == kWifiMagic && block->self == word ? block : nullptr;
+    return block->magic == kMagic && block->self == word ? block : nullptr;
 }
 
 // Stores to the block's slot data go through a plain pointer; the counters

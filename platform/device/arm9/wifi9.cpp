@@ -181,7 +181,7 @@ u32 Wifi_Init(int initflags) {
     memset(reinterpret_cast<void*>(address), 0, sizeof(WifiBlock));
     compilerBarrier();
     block->self = address;
-    block->magic = kWifiMagic;
+    block->magic = kMagic;
     const WifiSyncHandler sync = half.sync;
     half = MainHalf{};
     half.sync = sync;

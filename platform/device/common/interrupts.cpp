@@ -3,19 +3,13 @@
 // on, so that the BIOS wait for it works without a handler of the program's.
 #include "device.h"
 #include "fault.h"
+#include "irq_sources.h"
+
+using vxshared::displaySourceBits;
 
 namespace {
 
 VoidFunctionPointer handlers[32];
-
-// Interrupt sources that have an enable bit of their own besides IE.
-uint16_t displaySourceBits(uint32_t mask) {
-    uint16_t bits = 0;
-    if (mask & IRQ_VBLANK) bits |= DISP_VBLANK_IRQ;
-    if (mask & IRQ_HBLANK) bits |= DISP_HBLANK_IRQ;
-    if (mask & IRQ_VCOUNT) bits |= DISP_YTRIGGER_IRQ;
-    return bits;
-}
 
 }  // namespace
 

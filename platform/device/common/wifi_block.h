@@ -13,29 +13,15 @@
 
 #include <stdint.h>
 
+#include "wifi_handshake.h"
+
 namespace vxdevice {
 
-constexpr uint32_t kWifiMagic = 0x46575856;  // "VXWF"
+using namespace vxshared::wifi;
 
-// The handshake takes a sync each way and back, so every link (both sync
-// handlers, both FIFO handlers) has to work: the co half, once it has a sync
-// handler, says Listening and rings; the main half answers with a ring of its
-// own; on that the co half says Running and rings again; only that last sync
-// makes the main half ready.
-enum CoState : uint32_t { kCoAbsent = 0, kCoAttached = 1, kCoListening = 2, kCoRunning = 3 };
-
-// Association states, numbered as Wifi_AssocStatus reports them. The co half
-// reports up to kAssocAcquiringDhcp, which means "joined, the link carries
-// frames"; the main half's stack takes it from there to kAssocAssociated.
-enum AssocState : uint32_t {
-    kAssocDisconnected = 0,
-    kAssocSearching = 1,
-    kAssocAuthenticating = 2,
-    kAssocAssociating = 3,
-    kAssocAcquiringDhcp = 4,
-    kAssocAssociated = 5,
-    kAssocCannotConnect = 6,
-};
+// The co half reports association states up to kAssocAcquiringDhcp, which
+// means "joined, the link carries frames"; the main half's stack takes it from
+// there to kAssocAssociated.
 
 // An Ethernet II frame: 14 bytes of header and at most 1500 of payload.
 constexpr uint32_t kEthHeader = 14;
@@ -94,10 +80,8 @@ struct WifiBlock {
     FrameRing<kTxFrames> tx;
 };
 
-// The search a request starts lasts this many frames (3 s, as long as the
-// simulated handheld searches a world without the stored access point) before
-// the co half gives up.
-constexpr uint32_t kSearchFrames = 180;
+// The search a request starts, in frames at 60 a second.
+constexpr uint32_t kSearchFrames = kSearchMilliseconds * 60 / 1000;
 
 }  // namespace vxdevice
 

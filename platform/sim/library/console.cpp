@@ -8,6 +8,9 @@
 #include "font.h"
 #include "library.h"
 
+using vxshared::fontTile;
+using vxshared::kFontGlyphs;
+
 namespace vxsim {
 
 namespace {

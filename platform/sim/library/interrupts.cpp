@@ -2,19 +2,17 @@
 // turns the display's interrupt sources on and off along with the enables.
 #include <nds.h>
 
+#include "irq_sources.h"
 #include "library.h"
 
 using namespace vxsim;
+using vxshared::displaySourceBits;
+
+// The display status device takes the bits as DISPSTAT holds them.
+static_assert(DispStat::kVBlankIrq == DISP_VBLANK_IRQ && DispStat::kHBlankIrq == DISP_HBLANK_IRQ &&
+              DispStat::kLineIrq == DISP_YTRIGGER_IRQ);
 
 namespace {
-
-uint16_t displaySources(uint32_t mask) {
-    uint16_t bits = 0;
-    if (mask & IRQ_VBLANK) bits |= DispStat::kVBlankIrq;
-    if (mask & IRQ_HBLANK) bits |= DispStat::kHBlankIrq;
-    if (mask & IRQ_VCOUNT) bits |= DispStat::kLineIrq;
-    return bits;
-}
 
 void setHandlers(Interrupts::State& s, uint32_t mask, IrqHandler handler) {
     for (int b = 0; b < 32; ++b) {
@@ -24,7 +22,7 @@ void setHandlers(Interrupts::State& s, uint32_t mask, IrqHandler handler) {
 
 void disable(Machine::Impl& m, uint32_t mask) {
     m.interrupts.of(m.cur).ie &= ~mask;
-    if (uint16_t bits = displaySources(mask)) m.displayStatus.setInterrupts(m.cur, bits, false);
+    if (uint16_t bits = displaySourceBits(mask)) m.displayStatus.setInterrupts(m.cur, bits, false);
 }
 
 }  // namespace
@@ -62,7 +60,7 @@ void irqClear(int mask) {
 void irqEnable(uint32 mask) {
     Machine::Impl& m = enter("irqEnable");
     m.interrupts.of(m.cur).ie |= mask;
-    if (uint16_t bits = displaySources(mask)) m.displayStatus.setInterrupts(m.cur, bits, true);
+    if (uint16_t bits = displaySourceBits(mask)) m.displayStatus.setInterrupts(m.cur, bits, true);
     traceCall(m, "irqEnable(" + hex(mask) + ")");
     m.takeInterrupts();
 }

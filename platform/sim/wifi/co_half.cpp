@@ -38,7 +38,7 @@ constexpr uint64_t kScanCycles = ms(250);
 constexpr uint64_t kAuthCycles = ms(120);
 constexpr uint64_t kAssocCycles = ms(120);
 constexpr uint64_t kDhcpCycles = ms(400);
-constexpr uint64_t kGiveUpCycles = ms(3000);
+constexpr uint64_t kGiveUpCycles = ms(kSearchMilliseconds);
 
 CoHalf& co() { return hw::wireless().co; }
 

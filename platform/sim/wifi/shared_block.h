@@ -12,7 +12,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "wifi_handshake.h"
+
 namespace vxsim::wifi {
+
+using namespace vxshared::wifi;
 
 // Near the top of main memory, clear of the last 4 KB (the transfer region).
 constexpr uint32_t kMainRamStart = 0x02000000;
@@ -20,7 +24,6 @@ constexpr uint32_t kMainRamEnd = 0x02400000;
 constexpr uint32_t kReservedTop = 0x023FF000;
 constexpr uint32_t kBlockAddress = 0x023F0000;
 
-constexpr uint32_t kMagic = 0x46575856;  // "VXWF"
 constexpr uint32_t kVersion = 1;
 
 constexpr int kMaxSockets = 8;
@@ -29,23 +32,6 @@ constexpr int kRxSlots = 16;
 // Largest UDP payload one frame carries without fragmentation.
 constexpr int kMaxDatagram = 1472;
 
-// Association states, numbered as the main half reports them.
-enum AssocState : uint32_t {
-    kAssocDisconnected = 0,
-    kAssocSearching = 1,
-    kAssocAuthenticating = 2,
-    kAssocAssociating = 3,
-    kAssocAcquiringDhcp = 4,
-    kAssocAssociated = 5,
-    kAssocCannotConnect = 6,
-};
-
-// The handshake takes a sync each way and back, so every link (both sync
-// handlers, both FIFO handlers) has to work: the co half, once it has a sync
-// handler, says Listening and rings; the main half answers with a ring of its
-// own; on that the co half says Running and rings again; only that last sync
-// makes the main half ready.
-enum CoState : uint32_t { kCoAbsent = 0, kCoAttached = 1, kCoListening = 2, kCoRunning = 3 };
 enum TxOp : uint32_t { kTxSend = 1, kTxClose = 2 };
 
 struct TxSlot {

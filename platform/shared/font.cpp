@@ -5,7 +5,7 @@
 
 #include "font.h"
 
-namespace vxsim {
+namespace vxshared {
 
 namespace {
 
@@ -137,4 +137,4 @@ const uint8_t* fontTile(int glyph) {
     return gTiles[glyph];
 }
 
-}  // namespace vxsim
+}  // namespace vxshared
