@@ -1,5 +1,5 @@
 // The firmware flash on the co-processor's serial bus (an M45PE-style
-// 256 KB part): READ (0x03, three address bytes, then data), FAST READ
+// 256 KB chip): READ (0x03, three address bytes, then data), FAST READ
 // (0x0B, one dummy byte more), read status (0x05, always 0: never busy,
 // never write-enabled) and read identification (0x9F). Writing and erasing
 // are not modelled: such commands are traced and ignored.
