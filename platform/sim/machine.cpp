@@ -1,5 +1,6 @@
 // The host API: one machine made, loaded, powered on and run frame by frame,
 // its processors' threads started, its inputs set and its state read back.
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -12,6 +13,8 @@ Machine::Impl* gMachine = nullptr;
 thread_local int tlsCpu = -1;
 
 namespace {
+
+constexpr uint32_t kBootUserSettings = 0x027FFC80;
 
 // Kept reachable on purpose: parked threads of finished machines wait on them.
 std::vector<Baton*>& leakedBatons() {
@@ -74,6 +77,9 @@ void Machine::powerOn() {
     m.baton = new Baton;
     leakedBatons().push_back(m.baton);
     m.clock.powerOn(m.config);
+    // The boot loader leaves the firmware's user settings in main memory.
+    std::memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(kBootUserSettings)),
+                m.firmware.image() + Firmware::kUserSettings, Firmware::kUserSettingsSize);
     m.poweredOn = true;
     m.displayStatus.start([&m] {
         if (++m.frames >= m.targetFrames) m.stop = true;
@@ -120,6 +126,17 @@ void Machine::setKeys(uint32_t held) { impl_->keypad.setHeld(held); }
 void Machine::setTouch(bool down, int rawX, int rawY, int px, int py, int z1, int z2) {
     auto n = [](int v) { return static_cast<int16_t>(v); };
     impl_->touchScreen.setTouch(down, TouchScreen::Position{n(rawX), n(rawY), n(px), n(py), n(z1), n(z2)});
+}
+
+// The inverse of the device's conversion to pixels; exact, as the
+// calibration has a whole number of converter steps per pixel.
+TouchRaw Machine::touchRawAt(int px, int py) const {
+    const TouchCalibration c = impl_->firmware.calibration();
+    auto raw = [](int pixel, int adc1, int adc2, int scr1, int scr2) {
+        if (scr2 == scr1) return adc1;
+        return std::clamp(adc1 + (pixel + 1 - scr1) * (adc2 - adc1) / (scr2 - scr1), 0, 0x0FFF);
+    };
+    return TouchRaw{raw(px, c.adcX1, c.adcX2, c.scrX1, c.scrX2), raw(py, c.adcY1, c.adcY2, c.scrY1, c.scrY2)};
 }
 
 void Machine::setBattery(uint16_t value) { impl_->touchScreen.setBattery(value); }

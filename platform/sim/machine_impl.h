@@ -15,12 +15,16 @@
 #include <vector>
 
 #include "devices/clock.h"
+#include "devices/clock_port.h"
 #include "devices/display_control.h"
 #include "devices/display_status.h"
+#include "devices/firmware.h"
 #include "devices/interrupts.h"
 #include "devices/ipc.h"
 #include "devices/keypad.h"
 #include "devices/power.h"
+#include "devices/serial_bus.h"
+#include "devices/serial_chips.h"
 #include "devices/sound.h"
 #include "devices/timers.h"
 #include "devices/touch_screen.h"
@@ -105,8 +109,14 @@ struct Machine::Impl final : Board {
     Keypad keypad{touchScreen};
     Sound sound;
     Clock clock;
+    ClockPort clockPort{*this, clock};
+    PowerManagement powerManagement{*this};
+    Firmware firmware{*this};
+    TouchController touchController{touchScreen};
+    SerialBus serialBus{*this, {&powerManagement, &firmware, &touchController}};
     Bus bus{*this,
-            {&displayControl, &displayStatus, &timers, &keypad, &ipc, &interrupts, &videoMemory, &power, &sound}};
+            {&displayControl, &displayStatus, &timers, &keypad, &ipc, &interrupts, &videoMemory, &power, &sound,
+             &serialBus, &clockPort}};
 
     // The library stand-ins.
     ConsoleState console;

@@ -108,6 +108,19 @@ bool stopRequested(const sigset_t& set) {
     return sigtimedwait(&set, nullptr, &zero) > 0;
 }
 
+// The window's pen as the touch controller measures it: raw values that the
+// firmware's calibration turns back into the pixel under the pointer, and
+// pressure readings of a moderate press.
+void touch(vxsim::Machine& machine, const Window::Pen& pen) {
+    if (!pen.down) {
+        machine.setTouch(false);
+        return;
+    }
+    constexpr int kZ1 = 0x0200, kZ2 = 0x0A00;
+    const vxsim::TouchRaw raw = machine.touchRawAt(pen.x, pen.y);
+    machine.setTouch(true, raw.x, raw.y, pen.x, pen.y, kZ1, kZ2);
+}
+
 void writeOutputs(const Options& options, const vxsim::Machine& machine) {
     if (!options.screenshotPath.empty()) {
         const auto rgb = machine.renderScreens();
@@ -177,6 +190,7 @@ int main(int argc, char** argv) {
         if (stopRequested(stops)) break;
         if (windowed && !window.poll()) break;
         machine.setKeys(heldAt(options.holds, frame) | (windowed ? window.keysHeld() : 0));
+        if (windowed) touch(machine, window.pen());
         machine.runFrames(1);
         if (windowed) window.present(machine.renderScreens());
     }

@@ -42,7 +42,8 @@ const char* const kUsage =
     "  --version               the version\n"
     "\n"
     "Window keys: arrows = d-pad, X = A, Z = B, Enter = Start, Backspace = Select,\n"
-    "A = L, S = R, Q = X, W = Y; Escape or closing the window quits.\n";
+    "A = L, S = R, Q = X, W = Y; the left mouse button on the lower screen is the\n"
+    "pen. Escape or closing the window quits.\n";
 
 namespace {
 

@@ -116,8 +116,18 @@ bool Window::poll() {
     SDL_Event event;
     bool running = true;
     // A key pressed and released between two polls still counts as held for
-    // one frame, so a quick tap is never lost.
+    // one frame, so a quick tap is never lost; so does a click.
     uint32_t pressed = 0;
+    bool clicked = false;
+    // Window coordinates to the lower screen's pixels; false above it.
+    auto place = [this](int wx, int wy) {
+        const int x = wx / scale_, y = wy / scale_ - kHeight / 2;
+        if (x < 0 || x >= kWidth || y < 0 || y >= kHeight / 2) return false;
+        pen_.x = x;
+        pen_.y = y;
+        return true;
+    };
+    bool onScreen = pen_.down;
     while (SDL_PollEvent(&event)) {
         switch (event.type) {
         case SDL_QUIT:
@@ -131,15 +141,28 @@ bool Window::poll() {
         case SDL_KEYUP:
             held_ &= ~keyBit(event.key.keysym.sym);
             break;
+        case SDL_MOUSEBUTTONDOWN:
+            if (event.button.button != SDL_BUTTON_LEFT) break;
+            button_ = true;
+            onScreen = place(event.button.x, event.button.y);
+            clicked = clicked || onScreen;
+            break;
+        case SDL_MOUSEBUTTONUP:
+            if (event.button.button == SDL_BUTTON_LEFT) button_ = false;
+            break;
+        case SDL_MOUSEMOTION:
+            if (button_) onScreen = place(event.motion.x, event.motion.y);
+            break;
         case SDL_ACTIVEEVENT:
             // Keys released while the window had no focus never send a key-up.
-            if ((event.active.state & SDL_APPINPUTFOCUS) && !event.active.gain) held_ = 0;
+            if ((event.active.state & SDL_APPINPUTFOCUS) && !event.active.gain) held_ = 0, button_ = false;
             break;
         default:
             break;
         }
     }
     keys_ = held_ | pressed;
+    pen_.down = (button_ && onScreen) || clicked;
     return running;
 }
 

@@ -1,4 +1,5 @@
-// The viewer: an SDL window showing both screens, the keyboard as the keypad.
+// The viewer: an SDL window showing both screens, the keyboard as the keypad
+// and the mouse's left button on the lower screen as the pen.
 #ifndef VX_HANDHELD_WINDOW_H
 #define VX_HANDHELD_WINDOW_H
 
@@ -29,11 +30,20 @@ public:
     // KEY_* bits of the keyboard keys held now.
     uint32_t keysHeld() const { return keys_; }
 
+    // The pen: down, and where on the lower screen (pixels).
+    struct Pen {
+        bool down = false;
+        int x = 0, y = 0;
+    };
+    Pen pen() const { return pen_; }
+
 private:
     SDL_Surface* screen_ = nullptr;
     int scale_ = 1;
     uint32_t held_ = 0;
     uint32_t keys_ = 0;
+    bool button_ = false;  // the left button held
+    Pen pen_;
     bool open_ = false;
 };
 

@@ -61,6 +61,36 @@ void Clock::powerOn(const MachineConfig& config) {
     if (base_.year < 2000 || base_.year > 2099) base_.year = 2000 + base_.year % 100;
 }
 
+uint8_t Clock::takeStatus1() {
+    uint8_t v = status_;
+    status_ &= static_cast<uint8_t>(~kPowerLost);
+    return v;
+}
+
+// A reset starts the clock again at 2000-01-01 00:00:00 (the weekday counter
+// at 0), in 12-hour mode with both status registers cleared; the other bits
+// of the same write are then stored.
+void Clock::writeStatus1(uint8_t value, uint64_t cycle) {
+    if (value & kReset) {
+        base_ = RtcTime{2000, 1, 1, 0, 0, 0, 0};
+        baseCycle_ = cycle;
+        status_ = 0;
+        status2_ = 0;
+    }
+    status_ = static_cast<uint8_t>((status_ & 0xF0) | (value & 0x0E));
+}
+
+bool Clock::setTime(const RtcTime& time, uint64_t cycle) {
+    const RtcTime& t = time;
+    bool valid = t.year >= 2000 && t.year <= 2099 && t.month >= 1 && t.month <= 12 && t.day >= 1 &&
+                 t.day <= daysIn(t.month, t.year) && t.weekday >= 0 && t.weekday <= 6 && t.hours >= 0 &&
+                 t.hours <= 23 && t.minutes >= 0 && t.minutes <= 59 && t.seconds >= 0 && t.seconds <= 59;
+    if (!valid) return false;
+    base_ = time;
+    baseCycle_ = cycle;
+    return true;
+}
+
 RtcTime Clock::at(uint64_t cycle) const {
     uint64_t elapsed = cycle > baseCycle_ ? (cycle - baseCycle_) / kBusHz : 0;
     return advance(base_, elapsed);

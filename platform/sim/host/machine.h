@@ -55,6 +55,11 @@ struct RtcTime {
     int hours = 0, minutes = 0, seconds = 0;
 };
 
+// Raw touch-controller readings.
+struct TouchRaw {
+    int x = 0, y = 0;
+};
+
 struct MachineConfig {
     bool storedSettings = true;       // the console holds Wi-Fi Connection settings
     bool matchingAccessPoint = true;  // the world has an access point matching them
@@ -113,6 +118,10 @@ public:
     // co-processor's extra-keys register, the rest REG_KEYINPUT.
     void setKeys(uint32_t held);
     void setTouch(bool down, int rawX = 0, int rawY = 0, int px = 0, int py = 0, int z1 = 0, int z2 = 0);
+    // The raw X and Y that read back as pixel (px, py) of the lower screen
+    // through the touch calibration in the machine's firmware (and main
+    // memory): (raw - adc1) * (scr2 - scr1) / (adc2 - adc1) + scr1 - 1.
+    TouchRaw touchRawAt(int px, int py) const;
     void setBattery(uint16_t value);
     void setAux(uint16_t value);
     void setTemperature(uint32_t temperature, int diode1, int diode2);
