@@ -8,9 +8,10 @@
 // The header is reached through volatile accesses only: on the device the
 // other processor reads and writes it behind the compiler's back, and the
 // order of those accesses is the order the other side sees (the co-processor
-// has no cache, the main processor reaches the block uncached). Payload
-// bytes written plainly are kept ahead of the counter that publishes them
-// with orderAccesses(). Plain code, no heap, for the host and the device.
+// has no cache, the main processor reaches the block uncached); in the
+// simulation the processors take turns, and the hand-over orders them.
+// Payload bytes written plainly are kept ahead of the counter that publishes
+// them with orderAccesses(). Plain code, no heap, for the host and the device.
 #ifndef VX_SHARED_WIFI_LINK_H
 #define VX_SHARED_WIFI_LINK_H
 
