@@ -1,7 +1,7 @@
 // What the two halves of the wireless library agree on in both back-ends,
 // the simulated handheld's and the device's: the block's magic word, the
 // handshake's steps, the association states and how long a search lasts.
-// Each back-end lays out its own block around them.
+// The block's header and each half's steps are in wifi_link.h.
 #ifndef VX_SHARED_WIFI_HANDSHAKE_H
 #define VX_SHARED_WIFI_HANDSHAKE_H
 

@@ -23,11 +23,9 @@ constexpr int kRxPerCall = 16;  // frames taken off the radio's ring per call
 
 struct CoHalf {
     volatile WifiBlock* block = nullptr;
-    WifiSyncHandler sync = nullptr;
-    uint32_t requestSeen = 0;
+    CoLink link = {};
     uint32_t reported = kAssocDisconnected;
     uint32_t joinsReported = 0;
-    bool needRing = false;
     bool busy = false;
 
     bool firmwareValid = false;
@@ -46,24 +44,14 @@ CoHalf co;
 uint8_t area[vxwlan::kWirelessAreaBytes];
 uint8_t air[kAirMax];  // one frame to or from the radio
 
-// The word designates a block when it lies in main memory (as either view)
-// and the block there says so; anything else leaves the link down.
-volatile WifiBlock* attach(uint32_t word) {
-    if (word % 4 != 0 || word < VX_MAIN_RAM || word >= VX_MAIN_RAM + 4 * VX_MAIN_RAM_SIZE - sizeof(WifiBlock))
-        return nullptr;
-    auto* block = reinterpret_cast<volatile WifiBlock*>(word);
-    return block->magic == kMagic && block->self == word ? block : nullptr;
-}
-
-// Stores to the block's slot data go through a plain pointer; the counters
-// that publish them must not be moved ahead of them.
-inline void publishBarrier() { asm volatile("" ::: "memory"); }
+// The block may lie anywhere in main memory, as either view, and this
+// processor sees every address as it is.
+constexpr MainMemory kMainMemory = {VX_MAIN_RAM, VX_MAIN_RAM + 4 * VX_MAIN_RAM_SIZE, 4,
+                                    [](uint32_t address, uint32_t) { return reinterpret_cast<void*>(address); }};
 
 void setStatus(uint32_t status) {
     co.reported = status;
-    co.block->assocStatus = status;
-    co.block->statusRequest = co.requestSeen;
-    co.needRing = true;
+    publishStatus(co.block->header, co.link, status);
 }
 
 // On each join: the station's addresses from the slot, then the count.
@@ -76,7 +64,7 @@ void announceJoin() {
     s.subnetMask = ap ? ap->subnetMask : 0;
     s.dns1 = ap ? ap->dns1 : 0;
     s.dns2 = ap ? ap->dns2 : 0;
-    publishBarrier();
+    orderAccesses();
     c.block->joinCount = c.block->joinCount + 1;
     c.joinsReported = c.join.joins();
 }
@@ -102,9 +90,10 @@ void receiveFrames() {
             continue;
         }
         ring.slot[ring.head % kRxFrames].length = static_cast<uint32_t>(ethLength);
-        publishBarrier();
+        // The frame's bytes went in through a plain pointer.
+        orderAccesses();
         ring.head = ring.head + 1;
-        c.needRing = true;
+        c.link.needRing = true;
     }
 }
 
@@ -123,9 +112,9 @@ void transmitFrames() {
         const uint32_t length = slot.length;
         size_t n = 0;
         if (length <= kFrameMax) n = c.join.send(const_cast<const uint8_t*>(slot.data), length, air, sizeof air);
-        publishBarrier();
+        orderAccesses();
         ring.tail = ring.tail + 1;
-        c.needRing = true;
+        c.link.needRing = true;
         if (n != 0) {
             const vxwlan::AccessPoint* ap = c.join.network();
             vxradio::transmit(air, n, ap != nullptr && ap->wepMode != 0);
@@ -163,7 +152,7 @@ void runRadio(bool frame) {
         if (c.radioUp) c.tuned = 0;
     }
     if (c.radioUp) receiveFrames();
-    if (frame && c.requestSeen != 0) c.join.frame();
+    if (frame && c.link.requestSeen != 0) c.join.frame();
     if (c.radioUp) {
         if (frame) {
             vxradio::keepAwake();
@@ -179,11 +168,11 @@ void runRadio(bool frame) {
         while (ring.head != ring.tail) {
             ring.tail = ring.tail + 1;
             ring.dropped = ring.dropped + 1;
-            c.needRing = true;
+            c.link.needRing = true;
         }
     }
     if (c.join.joined() && c.join.joins() != c.joinsReported) announceJoin();
-    if (c.requestSeen != 0 && c.join.status() != c.reported) setStatus(c.join.status());
+    if (c.link.requestSeen != 0 && c.join.status() != c.reported) setStatus(c.join.status());
 }
 
 // Everything pending, whichever call brought us here; then at most one
@@ -192,17 +181,13 @@ void service(bool frame) {
     CoHalf& c = co;
     if (c.block == nullptr || c.busy) return;
     c.busy = true;
-    volatile WifiBlock& b = *c.block;
+    volatile BlockHeader& h = c.block->header;
     // The radio's requests are served below, whatever state the link is in;
     // left set, they would keep its interrupt from firing again.
     if (c.radioUp) vxradio::takeInterrupts();
-    if (c.sync != nullptr && b.coState == kCoAttached) {
-        b.coState = kCoListening;
-        c.needRing = true;
-    }
-    if (b.coState == kCoRunning) {
-        if (b.connectRequest != c.requestSeen) {
-            c.requestSeen = b.connectRequest;
+    coListen(h, c.link);
+    if (coRunning(h)) {
+        if (takeConnectRequest(h, c.link)) {
             c.join.start(c.fw.mac, c.fw.channels, c.stored, c.storedCount, kSearchFrames);
             setStatus(c.join.status());
         }
@@ -211,11 +196,9 @@ void service(bool frame) {
         // The radio comes up while the handshake is still going on.
         c.radioUp = vxradio::bringUp(area, sizeof area, c.fw);
     }
-    const bool ring = c.needRing && c.sync != nullptr && b.bellToMain == 0;
-    if (ring) b.bellToMain = 1;
-    if (c.sync != nullptr) c.needRing = false;
+    const SyncHandler ring = ringMain(h, c.link);
     c.busy = false;
-    if (ring) c.sync();
+    if (ring != nullptr) ring();
 }
 
 }  // namespace
@@ -223,14 +206,10 @@ void service(bool frame) {
 namespace vxwifi7 {
 
 void Wifi_Init(u32 wifiData) {
-    const WifiSyncHandler sync = co.sync;
     co.block = nullptr;
-    co.sync = sync;
-    co.requestSeen = 0;
     co.reported = kAssocDisconnected;
-    co.needRing = false;
     co.busy = false;
-    volatile WifiBlock* block = attach(wifiData);
+    auto* block = static_cast<volatile WifiBlock*>(coAttach(wifiData, sizeof(WifiBlock), kMainMemory, co.link));
     if (block == nullptr) return;
     if (!co.firmwareValid) {
         co.firmwareValid = vxradio::readFirmware(area, sizeof area, co.stored, co.storedCount) &&
@@ -239,24 +218,19 @@ void Wifi_Init(u32 wifiData) {
     for (size_t i = 0; i < 6; ++i) block->station.mac[i] = co.fw.mac[i];
     co.joinsReported = 0;
     co.block = block;
-    block->coState = kCoAttached;
+    coAttached(block->header);
     service(false);
 }
 
 void Wifi_SetSyncHandler(WifiSyncHandler handler) {
-    co.sync = handler;
+    co.link.sync = handler;
     service(false);
 }
 
 void Wifi_Sync(void) {
     CoHalf& c = co;
     if (c.block == nullptr) return;
-    c.block->bellToCo = 0;
-    // The main half has answered: the link works both ways.
-    if (c.block->coState == kCoListening) {
-        c.block->coState = kCoRunning;
-        c.needRing = true;
-    }
+    coSynced(c.block->header, c.link);
     service(false);
 }
 

@@ -27,9 +27,7 @@ alignas(32) uint8_t blockStorage[(sizeof(WifiBlock) + 31) / 32 * 32];
 
 struct MainHalf {
     volatile WifiBlock* block;
-    WifiSyncHandler sync;
-    bool ready;
-    uint32_t request;
+    MainLink link;
     uint32_t joinSeen;
     bool started;    // the stack has been told the link is up
     bool busy;       // service() is running
@@ -53,26 +51,16 @@ private:
     uint32_t saved_;
 };
 
-// The slots' bytes are plain memory between the counters' volatile accesses:
-// keep the compiler from moving them across.
-inline void compilerBarrier() { asm volatile("" ::: "memory"); }
-
 // Until an interrupt: a blocking receive waits here, with interrupts on.
 inline void waitForInterrupt() { asm volatile("mcr p15, 0, %0, c7, c0, 4" : : "r"(0) : "memory"); }
 
 void ringCo() {
-    MainHalf& h = half;
-    if (h.block == nullptr || h.sync == nullptr || h.block->bellToCo != 0) return;
-    h.block->bellToCo = 1;
-    h.sync();
+    if (half.block != nullptr) vxshared::wifi::ringCo(half.block->header, half.link);
 }
 
 // The co half's answer to our latest request.
 uint32_t linkStatus() {
-    const MainHalf& h = half;
-    if (h.block == nullptr || h.request == 0) return kAssocDisconnected;
-    // Until the co half has taken the request, it is still searching.
-    return h.block->statusRequest == h.request ? h.block->assocStatus : kAssocSearching;
+    return half.block == nullptr ? kAssocDisconnected : vxshared::wifi::linkStatus(half.block->header, half.link);
 }
 
 bool linkCarriesFrames(uint32_t status) { return status == kAssocAcquiringDhcp || status == kAssocAssociated; }
@@ -95,9 +83,10 @@ bool queueFrame(void*, const uint8_t* frame, uint32_t length) {
         return false;
     }
     volatile FrameSlot& slot = ring.slot[head % kTxFrames];
-    compilerBarrier();
+    // The slot's bytes are plain memory between the counters' volatile accesses.
+    orderAccesses();
     memcpy(const_cast<uint8_t*>(slot.data), frame, length);
-    compilerBarrier();
+    orderAccesses();
     slot.length = length;
     ring.head = head + 1;
     half.ringAfter = true;
@@ -114,9 +103,9 @@ void takeFrames() {
         const uint32_t length = slot.length;
         const bool fits = length <= kFrameMax;
         if (fits) {
-            compilerBarrier();
+            orderAccesses();
             memcpy(frameIn, const_cast<const uint8_t*>(slot.data), length);
-            compilerBarrier();
+            orderAccesses();
         }
         ring.tail = tail + 1;
         if (fits) stack.receive(frameIn, length, half.now);
@@ -130,8 +119,8 @@ void service() {
     if (h.block == nullptr || h.busy) return;
     h.busy = true;
     volatile WifiBlock& b = *h.block;
-    const bool answer = b.coState == kCoListening;
-    if (b.coState == kCoRunning) {
+    const bool answer = answerDue(b.header);
+    if (coRunning(b.header)) {
         const uint32_t link = linkStatus();
         const uint32_t join = b.joinCount;
         if (!linkCarriesFrames(link)) {
@@ -174,33 +163,25 @@ u32 Wifi_Init(int initflags) {
     (void)initflags;
     NoInterrupts off;
     const uint32_t address = reinterpret_cast<uint32_t>(blockStorage) | VX_UNCACHED_MIRROR;
-    auto* block = reinterpret_cast<volatile WifiBlock*>(address);
-    block->magic = 0;
-    compilerBarrier();
     // Rings, station and counters all start at zero.
-    memset(reinterpret_cast<void*>(address), 0, sizeof(WifiBlock));
-    compilerBarrier();
-    block->self = address;
-    block->magic = kMagic;
-    const WifiSyncHandler sync = half.sync;
+    layOut(reinterpret_cast<void*>(address), address, sizeof(WifiBlock));
+    const WifiSyncHandler sync = half.link.sync;
     half = MainHalf{};
-    half.sync = sync;
-    half.block = block;
+    half.link.sync = sync;
+    half.block = reinterpret_cast<volatile WifiBlock*>(address);
     stack.init(queueFrame, nullptr);
     return address;
 }
 
-int Wifi_CheckInit(void) { return half.ready ? 1 : 0; }
+int Wifi_CheckInit(void) { return half.link.ready ? 1 : 0; }
 
-void Wifi_SetSyncHandler(WifiSyncHandler handler) { half.sync = handler; }
+void Wifi_SetSyncHandler(WifiSyncHandler handler) { half.link.sync = handler; }
 
 void Wifi_Sync(void) {
     NoInterrupts off;
     MainHalf& h = half;
     if (h.block == nullptr) return;
-    h.block->bellToMain = 0;
-    // Readiness is learnt here and only here: the co half has rung us.
-    if (h.block->coState == kCoRunning) h.ready = true;
+    mainSynced(h.block->header, h.link);
     service();
 }
 
@@ -216,7 +197,7 @@ void Wifi_AutoConnect(void) {
     NoInterrupts off;
     MainHalf& h = half;
     if (h.block == nullptr) return;
-    h.block->connectRequest = ++h.request;
+    postConnectRequest(h.block->header, h.link);
     ringCo();
 }
 

@@ -2,7 +2,9 @@
 // wireless library talk. The main half lays it out and hands its address to
 // the program, which carries it to the co-processor in the FIFO handshake;
 // each half rings the other through the programs' sync handlers. The main
-// processor reaches it through the uncached view of main memory.
+// processor reaches it through the uncached view of main memory. The header
+// and the handshake are the simulation's too (wifi_link.h); behind them the
+// device carries link-layer frames.
 //
 // Link-layer traffic crosses the block as Ethernet II frames (destination
 // MAC, source MAC, big-endian type, payload): the co half turns them into
@@ -13,7 +15,7 @@
 
 #include <stdint.h>
 
-#include "wifi_handshake.h"
+#include "wifi_link.h"
 
 namespace vxdevice {
 
@@ -61,17 +63,7 @@ struct Station {
 };
 
 struct WifiBlock {
-    uint32_t magic;
-    uint32_t self;  // the address the block was laid out at, as handed over
-    uint32_t coState;
-    // A doorbell per direction: set by the ringer, cleared by the receiver's
-    // Wifi_Sync, so at most one sync word is in flight each way.
-    uint32_t bellToCo;
-    uint32_t bellToMain;
-    // Association: main posts numbered requests, co answers for a number.
-    uint32_t connectRequest;
-    uint32_t statusRequest;
-    uint32_t assocStatus;
+    BlockHeader header;
     // Bumped by the co half each time it joins a network, after `station` is
     // written: the main half starts its address set-up afresh on a change.
     uint32_t joinCount;

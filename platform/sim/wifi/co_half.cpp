@@ -12,24 +12,17 @@
 
 namespace vxsim::wifi {
 
-SharedBlock* attachBlock(uint32_t address) {
-    if (address < kMainRamStart || address % 8 != 0 || address + sizeof(SharedBlock) > kReservedTop) {
-        return nullptr;
-    }
+void* mapped(uint32_t address, uint32_t bytes) {
     auto* first = static_cast<uint8_t*>(hw::deviceMemory(address));
-    auto* last = static_cast<uint8_t*>(hw::deviceMemory(address + sizeof(SharedBlock) - 1));
-    if (first == nullptr || last != first + sizeof(SharedBlock) - 1) {
-        return nullptr;
-    }
-    auto* block = reinterpret_cast<SharedBlock*>(first);
-    if (block->magic != kMagic || block->version != kVersion || block->size != sizeof(SharedBlock) ||
-        block->self != address) {
-        return nullptr;
-    }
-    return block;
+    auto* last = static_cast<uint8_t*>(hw::deviceMemory(address + bytes - 1));
+    return first != nullptr && last == first + bytes - 1 ? first : nullptr;
 }
 
 namespace {
+
+// The block is looked for below the transfer region only: a word that names
+// it through a mirror of main memory designates no block.
+constexpr MainMemory kMainMemory = {kMainRamStart, kReservedTop, 8, mapped};
 
 constexpr uint64_t ms(uint64_t milliseconds) { return kBusHz * milliseconds / 1000; }
 // One sweep of the channels, then the exchanges of joining. A world without
@@ -53,9 +46,7 @@ const char* statusName(uint32_t status) {
 void setStatus(uint32_t status) {
     CoHalf& c = co();
     c.status = status;
-    c.block->assocStatus = status;
-    c.block->statusRequest = c.requestSeen;
-    c.needRing = true;
+    publishStatus(c.block->header, c.link, status);
     hw::trace(TraceKind::Wifi, std::string("association: ") + statusName(status));
 }
 
@@ -67,7 +58,6 @@ void startPhase(Phase phase, uint64_t cycles) {
 
 void beginAssociation() {
     CoHalf& c = co();
-    c.requestSeen = c.block->connectRequest;
     if (!hw::config().storedSettings) {
         // Nothing to look for.
         c.phase = Phase::Done;
@@ -134,7 +124,7 @@ void transmitPending() {
             radio().close(slot.socket);
         }
         ++b.txDone;
-        c.needRing = true;  // main frees the sent buffer
+        c.link.needRing = true;  // main frees the sent buffer
     }
 }
 
@@ -152,7 +142,7 @@ void collectReceived() {
             std::memcpy(slot.data, d.data.data(), d.data.size());
         }
         ++b.rxHead;
-        c.needRing = true;
+        c.link.needRing = true;
     }
 }
 
@@ -164,14 +154,12 @@ void service() {
         return;
     }
     c.busy = true;
-    SharedBlock& b = *c.block;
-    if (c.sync != nullptr && b.coState == kCoAttached) {
-        b.coState = kCoListening;
-        c.needRing = true;
+    BlockHeader& h = c.block->header;
+    if (coListen(h, c.link)) {
         hw::trace(TraceKind::Wifi, "co-processor half listening");
     }
-    if (b.coState == kCoRunning) {
-        if (b.connectRequest != c.requestSeen) {
+    if (coRunning(h)) {
+        if (takeConnectRequest(h, c.link)) {
             beginAssociation();
         }
         uint32_t tag = 0;
@@ -181,16 +169,10 @@ void service() {
         transmitPending();
         collectReceived();
     }
-    bool ring = c.needRing && c.sync != nullptr && b.bellToMain == 0;
-    if (ring) {
-        b.bellToMain = 1;
-    }
-    if (c.sync != nullptr) {
-        c.needRing = false;
-    }
+    SyncHandler ring = ringMain(h, c.link);
     c.busy = false;
-    if (ring) {
-        c.sync();
+    if (ring != nullptr) {
+        ring();
     }
 }
 
@@ -207,11 +189,9 @@ void Wifi_Init(u32 wifiData) {
     std::snprintf(text, sizeof text, "Wifi_Init(0x%08x)", static_cast<unsigned>(wifiData));
     hw::trace(TraceKind::Call, text);
     CoHalf& c = co();
-    c.block = attachBlock(wifiData);
-    c.requestSeen = 0;
+    c.block = static_cast<SharedBlock*>(coAttach(wifiData, sizeof(SharedBlock), kMainMemory, c.link));
     c.phase = Phase::Idle;
     c.status = kAssocDisconnected;
-    c.needRing = false;
     if (c.block == nullptr) {
         std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(wifiData));
         hw::trace(TraceKind::Wifi,
@@ -219,7 +199,7 @@ void Wifi_Init(u32 wifiData) {
         return;
     }
     radio().reset();
-    c.block->coState = kCoAttached;
+    coAttached(c.block->header);
     hw::trace(TraceKind::Wifi, "co-processor half attached");
     service();
 }
@@ -227,7 +207,7 @@ void Wifi_Init(u32 wifiData) {
 void Wifi_SetSyncHandler(WifiSyncHandler handler) {
     hw::enterCall("Wifi_SetSyncHandler", Cpu::Co);
     hw::trace(TraceKind::Call, handler ? "Wifi_SetSyncHandler(handler)" : "Wifi_SetSyncHandler(null)");
-    co().sync = handler;
+    co().link.sync = handler;
     service();
 }
 
@@ -238,11 +218,7 @@ void Wifi_Sync(void) {
     if (c.block == nullptr) {
         return;
     }
-    c.block->bellToCo = 0;
-    // The main half has answered: the link works both ways.
-    if (c.block->coState == kCoListening) {
-        c.block->coState = kCoRunning;
-        c.needRing = true;
+    if (coSynced(c.block->header, c.link)) {
         hw::trace(TraceKind::Wifi, "co-processor half running");
     }
     service();

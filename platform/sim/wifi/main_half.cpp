@@ -60,24 +60,16 @@ void giveBack(void* buffer) {
 
 void refreshStatus() {
     MainHalf& h = half();
-    if (h.block == nullptr || h.request == 0) {
-        h.status = kAssocDisconnected;
-    } else if (h.block->statusRequest == h.request) {
-        h.status = h.block->assocStatus;
-    } else {
-        h.status = kAssocSearching;  // the co half has not taken the request yet
-    }
+    h.status = h.block == nullptr ? kAssocDisconnected : linkStatus(h.block->header, h.link);
 }
 
 bool validSocket(int s) { return s >= 0 && s < kMaxSockets && half().sockets[s].open; }
 
 void ringCo() {
     MainHalf& h = half();
-    if (h.block == nullptr || h.sync == nullptr || h.block->bellToCo != 0) {
-        return;
+    if (h.block != nullptr) {
+        vxshared::wifi::ringCo(h.block->header, h.link);
     }
-    h.block->bellToCo = 1;
-    h.sync();
 }
 
 // Takes in whatever the co half has done: sent buffers back to the program,
@@ -89,7 +81,7 @@ void service() {
     }
     h.busy = true;
     SharedBlock& b = *h.block;
-    bool answer = b.coState == kCoListening;
+    bool answer = answerDue(b.header);
     refreshStatus();
     while (h.txFreed != b.txDone) {
         TxSlot& slot = b.tx[h.txFreed % kTxSlots];
@@ -165,9 +157,8 @@ using namespace vxsim::wifi;
 u32 Wifi_Init(int initflags) {
     hw::enterCall("Wifi_Init", Cpu::Main);
     hw::trace(TraceKind::Call, "Wifi_Init(" + std::to_string(initflags) + ")");
-    auto* first = static_cast<uint8_t*>(hw::deviceMemory(kBlockAddress));
-    auto* last = static_cast<uint8_t*>(hw::deviceMemory(kBlockAddress + sizeof(SharedBlock) - 1));
-    if (first == nullptr || last != first + sizeof(SharedBlock) - 1) {
+    void* memory = mapped(kBlockAddress, sizeof(SharedBlock));
+    if (memory == nullptr) {
         hw::fatal("Wifi_Init: main memory is not mapped where the wireless block goes");
     }
     MainHalf& h = half();
@@ -182,23 +173,18 @@ u32 Wifi_Init(int initflags) {
             giveBack(reinterpret_cast<void*>(static_cast<uintptr_t>(h.block->tx[i % kTxSlots].buffer)));
         }
     }
-    WifiSyncHandler sync = h.sync;
+    WifiSyncHandler sync = h.link.sync;
     h = MainHalf{};
-    h.sync = sync;
-    std::memset(first, 0, sizeof(SharedBlock));
-    auto* b = reinterpret_cast<SharedBlock*>(first);
-    b->magic = kMagic;
-    b->version = kVersion;
-    b->size = sizeof(SharedBlock);
-    b->self = kBlockAddress;
-    h.block = b;
+    h.link.sync = sync;
+    layOut(memory, kBlockAddress, sizeof(SharedBlock));
+    h.block = static_cast<SharedBlock*>(memory);
     return kBlockAddress;
 }
 
 int Wifi_CheckInit(void) {
     hw::enterCall("Wifi_CheckInit", Cpu::Main);
     MainHalf& h = half();
-    int result = h.ready ? 1 : 0;
+    int result = h.link.ready ? 1 : 0;
     if (result != h.checkInitTraced) {
         h.checkInitTraced = result;
         hw::trace(TraceKind::Call, "Wifi_CheckInit()=" + std::to_string(result));
@@ -209,7 +195,7 @@ int Wifi_CheckInit(void) {
 void Wifi_SetSyncHandler(WifiSyncHandler handler) {
     hw::enterCall("Wifi_SetSyncHandler", Cpu::Main);
     hw::trace(TraceKind::Call, handler ? "Wifi_SetSyncHandler(handler)" : "Wifi_SetSyncHandler(null)");
-    half().sync = handler;
+    half().link.sync = handler;
 }
 
 void Wifi_Sync(void) {
@@ -219,10 +205,7 @@ void Wifi_Sync(void) {
     if (h.block == nullptr) {
         return;
     }
-    h.block->bellToMain = 0;
-    // Readiness is learnt here and only here: the co half has rung us.
-    if (!h.ready && h.block->coState == kCoRunning) {
-        h.ready = true;
+    if (mainSynced(h.block->header, h.link)) {
         hw::trace(TraceKind::Wifi, "both halves running");
     }
     service();
@@ -243,8 +226,7 @@ void Wifi_AutoConnect(void) {
         hw::trace(TraceKind::Wifi, "Wifi_AutoConnect: the library is not initialised");
         return;
     }
-    h.request = h.request + 1;
-    h.block->connectRequest = h.request;
+    postConnectRequest(h.block->header, h.link);
     refreshStatus();
     ringCo();
 }

@@ -2,7 +2,8 @@
 // library talk. Nothing else connects them: the main half lays the block out
 // and hands its device address to the program, the co half attaches to what
 // that word designates, and each side rings the other through the programs'
-// sync handlers.
+// sync handlers. The header and the handshake are the device's too
+// (wifi_link.h); behind them the simulation carries whole datagrams.
 //
 // Every field is a fixed-width integer at a fixed offset, as it would be in
 // memory that two processors share; counters run freely and wrap.
@@ -12,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "wifi_handshake.h"
+#include "wifi_link.h"
 
 namespace vxsim::wifi {
 
@@ -20,11 +21,8 @@ using namespace vxshared::wifi;
 
 // Near the top of main memory, clear of the last 4 KB (the transfer region).
 constexpr uint32_t kMainRamStart = 0x02000000;
-constexpr uint32_t kMainRamEnd = 0x02400000;
 constexpr uint32_t kReservedTop = 0x023FF000;
 constexpr uint32_t kBlockAddress = 0x023F0000;
-
-constexpr uint32_t kVersion = 1;
 
 constexpr int kMaxSockets = 8;
 constexpr int kTxSlots = 32;
@@ -55,24 +53,7 @@ struct RxSlot {
 };
 
 struct SharedBlock {
-    uint32_t magic;
-    uint32_t version;
-    uint32_t size;
-    uint32_t self;  // device address the block was laid out at
-
-    uint32_t coState;
-    // A doorbell per direction: set by the ringer, cleared by the receiver's
-    // Wifi_Sync before it looks at anything, so at most one sync word is ever
-    // in flight each way.
-    uint32_t bellToCo;
-    uint32_t bellToMain;
-    uint32_t pad0;
-
-    // Association: main posts numbered requests, co answers for a number.
-    uint32_t connectRequest;
-    uint32_t statusRequest;
-    uint32_t assocStatus;
-    uint32_t pad1;
+    BlockHeader header;
 
     // Main produces txHead; co consumes up to txDone; main frees the buffers
     // of consumed slots itself.
@@ -89,9 +70,9 @@ struct SharedBlock {
 static_assert(kBlockAddress + sizeof(SharedBlock) <= kReservedTop, "the block must stay clear of the transfer region");
 static_assert(kBlockAddress % 8 == 0);
 
-// Host view of the block at `address` when that word designates a laid-out
-// block; null otherwise.
-SharedBlock* attachBlock(uint32_t address);
+// Where the host sees `bytes` bytes of device memory from `address` on, or
+// null when they are not mapped in one piece.
+void* mapped(uint32_t address, uint32_t bytes);
 
 }  // namespace vxsim::wifi
 

@@ -11,8 +11,6 @@
 
 namespace vxsim::wifi {
 
-using SyncHandler = void (*)();
-
 // A datagram the main half holds for a socket until recvfrom takes it, in a
 // packet buffer of the program's IP stack.
 struct Queued {
@@ -31,10 +29,8 @@ struct Socket {
 // from it.
 struct MainHalf {
     SharedBlock* block = nullptr;
-    SyncHandler sync = nullptr;
-    bool ready = false;
+    MainLink link = {};
     int checkInitTraced = -1;
-    uint32_t request = 0;
     uint32_t status = kAssocDisconnected;
     int statusTraced = -1;
     uint32_t txFreed = 0;  // slots whose buffers went back to the program
@@ -48,13 +44,11 @@ enum class Phase { Idle, Scanning, Authenticating, Associating, Dhcp, Done };
 // runs.
 struct CoHalf {
     SharedBlock* block = nullptr;
-    SyncHandler sync = nullptr;
-    uint32_t requestSeen = 0;
+    CoLink link = {};
     Phase phase = Phase::Idle;
     uint32_t status = kAssocDisconnected;
     uint64_t scansDone = 0;  // sweeps of the search now under way
     uint32_t timerTag = 0;   // only the latest timer counts
-    bool needRing = false;
     bool busy = false;
 };
 
