@@ -2,7 +2,6 @@
 
 #include <stddef.h>
 #include <stdint.h>
-#include <string.h>
 
 namespace vxlib {
 
@@ -94,7 +93,7 @@ int formatTo(void (*put)(char, void*), void* context, const char* f, va_list ap)
         char* const end = buffer + sizeof buffer;
         const char* body = buffer;
         int length = 0;
-        const char* sign = "";
+        const char* sign = "";  // or what comes before the digits: "-", "+", " ", "0x"
         switch (conv) {
         case 'd':
         case 'i': {
@@ -133,7 +132,7 @@ int formatTo(void (*put)(char, void*), void* context, const char* f, va_list ap)
             const char* s = va_arg(ap, const char*);
             if (!s) s = "(null)";
             body = s;
-            length = static_cast<int>(precision >= 0 ? strnlen(s, static_cast<size_t>(precision)) : strlen(s));
+            while (s[length] && (precision < 0 || length < precision)) ++length;
             precision = -1;
             break;
         }
@@ -160,7 +159,8 @@ int formatTo(void (*put)(char, void*), void* context, const char* f, va_list ap)
             if (precision > length) zeros = precision - length;
             zero = false;
         }
-        const int signLength = static_cast<int>(strlen(sign));
+        int signLength = 0;
+        while (sign[signLength]) ++signLength;
         const int pad = width - signLength - zeros - length;
         if (pad > 0 && !left && !(zero && conv != 'c' && conv != 's')) out.repeat(' ', pad);
         out.text(sign, signLength);
