@@ -2,10 +2,11 @@
 // and words (platform/device/common/bios.S), in the simulation its model of
 // them (platform/sim/bios.cpp).
 //
-// The interrupt contract: the processor, on an interrupt it may take, enters
-// the library's interrupt entry, which reads IE & IF, acknowledges that in
-// IF, ORs it into this processor's check word and calls vxIrqService with
-// further interrupts held off. The BIOS waits test and clear the check word.
+// The interrupt contract: on an interrupt the processor may take, the entry
+// the vector names (irq_entry.S on the device; in the simulation, the
+// simulation itself) reads IE & IF, acknowledges that in IF, ORs it into this
+// processor's check word and calls vxIrqService with further interrupts held
+// off. The BIOS waits test and clear the check word.
 #ifndef VX_LIBRARY_BIOS_H
 #define VX_LIBRARY_BIOS_H
 
