@@ -1,5 +1,5 @@
 // Services of the simulated machine for the code behind the program-facing
-// calls (the library stand-ins, the wireless halves, devices).
+// calls (the wireless halves, the co-processor's device calls, devices).
 //
 // Execution model: each processor runs its program on a host thread of its
 // own, and exactly one thread runs at a time, so no locking is needed inside
@@ -27,12 +27,13 @@ namespace vxsim::hw {
 // The processor whose program is running now.
 Cpu currentCpu();
 
-// What one library call costs the processor, in bus cycles.
+// What one call of the wireless library costs the processor, in bus cycles.
 constexpr uint32_t kCallCost = 24;
 
-// Where every library stand-in begins: ends the run when `name` is called on
-// a processor other than `only`, charges `cost` (a call boundary, as in
-// charge()) and ends any spin of the caller.
+// Where every call of the wireless library and of sim/library/ begins: ends
+// the run when `name` is called on a processor other than `only`, charges
+// `cost` (a call boundary, as in charge()) and ends any spin of the caller.
+// The calls of platform/library/ have hooks of their own (hooks.h).
 void enterCall(const char* name, std::optional<Cpu> only = std::nullopt, uint32_t cost = kCallCost);
 
 // Virtual time of the running processor, in bus cycles since power-on.

@@ -1,26 +1,27 @@
-// Interrupts reaching a processor: a request wakes a halted one, and the
-// library's dispatcher hands what is taken to its handlers.
+// Interrupts reaching a processor: a request wakes a halted one, and one it
+// may take enters the library through the BIOS's vector.
 #include "machine_impl.h"
 
 namespace vxsim {
 
-// The library's dispatcher: everything requested and enabled, acknowledged
-// and handed to its handlers, until nothing is left.
+// The processor and the BIOS on an interrupt, as irq_entry.S on the device:
+// IE & IF acknowledged in IF, ORed into the check word, and handed to the
+// library's service routine with further interrupts held off; again until
+// nothing is left.
 void Machine::Impl::takeInterrupts() {
     Cpu me = cur;
     Processor& p = cpu(me);
     Interrupts::State& s = interrupts.of(me);
     while (s.takeable()) {
-        uint32_t pending = s.pendingEnabled();
-        s.flags &= ~pending;
-        s.served |= pending;
+        const uint32_t fired = s.pendingEnabled();
         p.lastValid = false;
-        trace(me, TraceKind::Irq, Interrupts::names(pending));
-        s.inHandler = true;
-        for (int b = 0; b < 32; ++b) {
-            if ((pending & (1u << b)) && s.handlers[b]) s.handlers[b]();
-        }
-        s.inHandler = false;
+        trace(me, TraceKind::Irq, Interrupts::names(fired));
+        interrupts.acknowledge(me, fired);
+        volatile uint32_t& check = biosIrqCheck(me);
+        check = check | fired;
+        s.inEntry = true;
+        if (p.irqVector) p.irqVector(fired);
+        s.inEntry = false;
         p.lastValid = false;
     }
 }

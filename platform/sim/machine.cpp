@@ -4,7 +4,11 @@
 #include <cstring>
 #include <thread>
 
+#include "console_layout.h"
+#include "font.h"
 #include "machine_impl.h"
+#include "memory_map.h"
+#include "register_views.h"
 #include "wifi/wireless.h"
 
 namespace vxsim {
@@ -76,6 +80,7 @@ void Machine::powerOn() {
     if (m.poweredOn) hw::fatal("powerOn() twice");
     m.baton = new Baton;
     leakedBatons().push_back(m.baton);
+    clearLibraryLocals();
     m.clock.powerOn(m.config);
     // The boot loader leaves the firmware's user settings in main memory.
     std::memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(kBootUserSettings)),
@@ -149,6 +154,26 @@ void Machine::setTemperature(uint32_t temperature, int diode1, int diode2) {
 void Machine::setClock(const RtcTime& time, uint8_t statusByte) { impl_->clock.set(time, statusByte, impl_->horizon); }
 
 std::vector<uint8_t> Machine::renderScreens() const { return vxsim::renderScreens(*impl_); }
+
+// Where the sub engine's background 0 has its map, as the console writes it.
+std::vector<std::string> Machine::consoleLines() const {
+    using namespace vxshared;
+    const BgCnt bg{static_cast<uint16_t>(impl_->bus.read(Cpu::Main, 0x04001008, 2, true))};
+    const uint32_t mapAddress = kSubBackgrounds + bg.mapBase();
+    std::vector<std::string> lines;
+    if (!impl_->memory.mapped(mapAddress, kConsoleMapWidth * kConsoleRows * sizeof(uint16_t))) return lines;
+    const volatile uint16_t* map = reinterpret_cast<const volatile uint16_t*>(static_cast<uintptr_t>(mapAddress));
+    for (int r = 0; r < kConsoleRows; ++r) {
+        std::string line;
+        for (int c = 0; c < kConsoleColumns; ++c) {
+            unsigned tile = map[r * kConsoleMapWidth + c] & kConsoleGlyphMask;
+            line += tile < kFontGlyphs ? static_cast<char>(kConsoleFirstChar + tile) : '?';
+        }
+        line.erase(line.find_last_not_of(' ') + 1);
+        lines.push_back(line);
+    }
+    return lines;
+}
 
 std::vector<TraceEntry> Machine::trace() const { return {impl_->traceLog.begin(), impl_->traceLog.end()}; }
 

@@ -1,6 +1,6 @@
 // One simulated handheld from the inside: its processors and the scheduler
-// that runs them, its memory and devices, the state of the library
-// stand-ins, and the trace. Private to the platform library.
+// that runs them, its memory and devices, and the trace. Private to the
+// platform library.
 #ifndef VXSIM_MACHINE_IMPL_H
 #define VXSIM_MACHINE_IMPL_H
 
@@ -32,7 +32,6 @@
 #include "format.h"
 #include "hw.h"
 #include "io.h"
-#include "library/library_state.h"
 #include "machine.h"
 #include "memory.h"
 #include "scheduler.h"
@@ -52,6 +51,9 @@ struct Processor {
     uint64_t time = 0;
     bool started = false;
     bool netWait = false;  // halted for the host network
+    // The BIOS's interrupt vector: the library's service routine, which the
+    // processor's interrupt entry calls (null until the library installs it).
+    void (*irqVector)(uint32_t fired) = nullptr;
 
     // Spin detection: the previous register read.
     bool lastValid = false;
@@ -118,9 +120,7 @@ struct Machine::Impl final : Board {
             {&displayControl, &displayStatus, &timers, &keypad, &ipc, &interrupts, &videoMemory, &power, &sound,
              &serialBus, &clockPort}};
 
-    // The library stand-ins.
-    ConsoleState console;
-    KeyScan keyScan;
+    // The wireless library's halves.
     std::unique_ptr<wifi::Wireless> wireless;
 
     // --- the board, for the devices
@@ -130,7 +130,7 @@ struct Machine::Impl final : Board {
     Scheduler& scheduler() override { return sched; }
 
     // --- running the processors (processors.cpp; waitWall in pacing.cpp,
-    // takeInterrupts in interrupt_dispatch.cpp)
+    // takeInterrupts, the processor's interrupt entry, in interrupt_dispatch.cpp)
     void runDueEvents(uint64_t upTo);
     void boundary();                 // slow path of charge(): events, hand-over, interrupts
     void decide(int self);           // returns when `self` is to run its program
@@ -150,6 +150,12 @@ extern thread_local int tlsCpu;
 // The machine, for a program-facing call: ends the run when called where no
 // processor runs.
 Machine::Impl& callerMachine(const char* what);
+
+// The library's state of each processor, cleared as at power-on (library_hooks.cpp).
+void clearLibraryLocals();
+
+// A processor's BIOS check word (bios.cpp).
+volatile uint32_t& biosIrqCheck(Cpu cpu);
 
 // Renderer (render.cpp).
 std::vector<uint8_t> renderScreens(const Machine::Impl& m);

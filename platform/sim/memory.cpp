@@ -8,15 +8,18 @@
 
 #include "format.h"
 #include "hw.h"
+#include "memory_map.h"
 
 namespace vxsim {
 
 namespace {
 
-constexpr uint32_t kRamBase = 0x02000000, kRamSize = 4u << 20, kRamMirrors = 4;
-constexpr uint32_t kPaletteBase = 0x05000000, kPaletteSize = 4096;
-constexpr uint32_t kPalettesUsed = 0x800;  // both engines' background and sprite palettes
-constexpr uint32_t kVramBase = 0x06000000, kVramSpan = 0x00900000;
+using namespace vxshared;
+
+constexpr uint32_t kRamBase = kMainRam, kRamSize = kMainRamSize, kRamMirrors = kMainRamViews;
+constexpr uint32_t kPaletteBase = kPalettes, kPaletteSize = kPaletteArea;
+constexpr uint32_t kVramBase = kVram;
+constexpr uint32_t kPageSize = 0x1000;
 constexpr uint32_t kBankOffset[kVramBanks] = {0, 128u << 10, 256u << 10, 384u << 10, 512u << 10};
 constexpr uint32_t kBankTotal = 576u << 10;
 
@@ -91,6 +94,8 @@ Memory::Memory() {
         mapAt(kRamBase + k * kRamSize, kRamSize, PROT_READ | PROT_WRITE, MAP_SHARED, ramFd_, 0, false);
     }
     mapAt(kPaletteBase, kPaletteSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0, false);
+    for (uint32_t page : kBiosPage)
+        mapAt(page, kPageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0, false);
     mapAt(kVramBase, kVramSpan, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0, false);
     vramFd_ = memoryFile("vx-video-memory", kBankTotal);
     void* host = mmap(nullptr, kBankTotal, PROT_READ | PROT_WRITE, MAP_SHARED, vramFd_, 0);
@@ -101,6 +106,7 @@ Memory::Memory() {
 Memory::~Memory() {
     munmap(reinterpret_cast<void*>(static_cast<uintptr_t>(kRamBase)), kRamSize * kRamMirrors);
     munmap(reinterpret_cast<void*>(static_cast<uintptr_t>(kPaletteBase)), kPaletteSize);
+    for (uint32_t page : kBiosPage) munmap(reinterpret_cast<void*>(static_cast<uintptr_t>(page)), kPageSize);
     munmap(reinterpret_cast<void*>(static_cast<uintptr_t>(kVramBase)), kVramSpan);
     if (vramHost_) munmap(vramHost_, kBankTotal);
     if (ramFd_ >= 0) close(ramFd_);
@@ -118,6 +124,9 @@ void Memory::mapBanks(const std::vector<BankMapping>& banks) {
 bool Memory::mapped(uint32_t address) const {
     if (address >= kRamBase && address < kRamBase + kRamSize * kRamMirrors) return true;
     if (address >= kPaletteBase && address < kPaletteBase + kPalettesUsed) return true;
+    for (uint32_t page : kBiosPage) {
+        if (address - page < kPageSize) return true;
+    }
     for (const BankMapping& b : banks_) {
         if (address >= b.address && address - b.address < kBankSize[b.bank]) return true;
     }

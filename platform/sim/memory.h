@@ -1,5 +1,6 @@
 // Device memory mapped at its device addresses in this process: main memory
-// (4 MB, mirrored up to 0x02FFFFFF), palettes and the video-memory banks.
+// (4 MB, mirrored up to 0x02FFFFFF), palettes, the video-memory banks, and
+// the page of each processor's BIOS words (memory_map.h).
 //
 // Video memory the processor cannot see under the current bank settings is
 // left inaccessible: a program storing there has a bug (on the device the

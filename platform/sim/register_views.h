@@ -1,6 +1,6 @@
 // The fields of the display and video-memory registers, read through small
 // views instead of shifts repeated wherever a register is looked at. The
-// devices, the library stand-ins and the renderer all use these.
+// devices, the host API and the renderer all use these.
 #ifndef VXSIM_REGISTER_VIEWS_H
 #define VXSIM_REGISTER_VIEWS_H
 

@@ -206,6 +206,50 @@ TEST(WrongProcessor, CallsOfTheOtherProcessorEndTheRun) {
         testing::ExitedWithCode(3), "vx-handheld: touchReadXY\\(\\) belongs to arm7 but arm9 called it");
 }
 
+// ------------------------------------------------ the library's own state
+
+// Each processor keeps its own copy of what the library remembers, and each
+// power-on starts from nothing, as on the device.
+struct LibraryLog {
+    int mainBlanks = 0, coBlanks = 0;
+    u32 previousBanks = ~0u, heldBeforeScan = ~0u;
+} library;
+
+void mainBlank() { ++library.mainBlanks; }
+void coBlank() { ++library.coBlanks; }
+
+int libraryMain(int, char**) {
+    library.heldBeforeScan = keysHeld();
+    library.previousBanks = vramSetMainBanks(VRAM_A_LCD, VRAM_B_MAIN_BG, VRAM_C_SUB_BG, VRAM_D_LCD);
+    irqInit();
+    irqSet(IRQ_VBLANK, mainBlank);
+    scanKeys();
+    idleForever();
+    return 0;
+}
+
+int libraryCo(int, char**) {
+    while (REG_VCOUNT != 100) {  // well after the main processor set its handler
+    }
+    irqInit();
+    irqSet(IRQ_VBLANK, coBlank);
+    idleForever();
+    return 0;
+}
+
+TEST(Library, StateIsPerProcessorAndStartsAfreshAtEachPowerOn) {
+    for (int run = 0; run < 2; ++run) {
+        library = LibraryLog{};
+        auto h = Handheld::boot(libraryMain, libraryCo);
+        h->machine.setKeys(KEY_A);
+        h->machine.runFrames(4);
+        EXPECT_EQ(library.previousBanks, 0u) << "run " << run;
+        EXPECT_EQ(library.heldBeforeScan, 0u) << "run " << run;
+        EXPECT_GE(library.mainBlanks, 3) << "run " << run;
+        EXPECT_EQ(library.coBlanks, library.mainBlanks) << "run " << run;
+    }
+}
+
 // ---------------------------------------------------------- determinism
 
 struct PingLog {

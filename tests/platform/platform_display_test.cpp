@@ -259,6 +259,32 @@ TEST(Console, TextContinuesWrapsAndIsTraced) {
     EXPECT_EQ(traced[5], "wxyzABCD");
 }
 
+struct FormatLog {
+    int counts[3] = {};
+} formats;
+
+int formatMain(int, char**) {
+    consoleSetUp();
+    formats.counts[0] = iprintf("%lld|%+d|% d|%*d|%-*d|\n", -9000000000LL, 5, 6, 4, 7, 6, -3);
+    formats.counts[1] = iprintf("%.3d|%8.3d|%.2s|%5.1s|%-3c|\n", 7, -7, "abc", "xyz", 'q');
+    formats.counts[2] = iprintf("%f%g|%lu|%zu|%hx|%p\n", 1.5, 2.5, 4000000000ul, sizeof(int), 0xBEEF, (void*)0x1234);
+    idleForever();
+    return 0;
+}
+
+TEST(Console, IntegerFormatsWidthsPrecisionsAndSizes) {
+    auto h = Handheld::boot(formatMain, nullptr);
+    h->machine.runFrames(1);
+    auto text = h->machine.consoleLines();
+    ASSERT_EQ(text.size(), 24u);
+    EXPECT_EQ(text[0], "-9000000000|+5| 6|   7|-3    |");
+    EXPECT_EQ(text[1], "007|    -007|ab|    x|q  |");
+    EXPECT_EQ(text[2], "|4000000000|4|beef|0x1234") << "floating point prints nothing";
+    EXPECT_EQ(formats.counts[0], 31);
+    EXPECT_EQ(formats.counts[1], 27);
+    EXPECT_EQ(formats.counts[2], 26);
+}
+
 int scrollMain(int, char**) {
     consoleSetUp();
     for (int i = 0; i < 30; ++i) iprintf("line %d\n", i);

@@ -209,6 +209,52 @@ TEST(Interrupts, MasterEnableMaskAndNullHandler) {
     EXPECT_EQ(taken, 2) << "the null handler's request was taken, and acknowledged";
 }
 
+// The interrupt entry, as the BIOS's contract has it: what fired is already
+// acknowledged in IF when the handler runs, and ORed into the processor's
+// own check word, which the vertical-blank wait takes its bit out of.
+constexpr uint32_t kCheckMain = 0x0B003FF8, kCheckCo = 0x0380FFF8;
+
+struct EntryLog {
+    u32 ifInHandler = ~0u, checkInHandler = 0, checkAfterWait = ~0u;
+} entry;
+
+u32 checkWord(uint32_t address) { return *reinterpret_cast<volatile u32*>(static_cast<uintptr_t>(address)); }
+
+int idleCo(int, char**) {
+    irqInit();
+    idleForever();
+    return 0;
+}
+
+void onTimer2() {
+    entry.ifInHandler = REG_IF & IRQ_TIMER2;
+    entry.checkInHandler = checkWord(kCheckMain);
+}
+
+int entryMain(int, char**) {
+    irqInit();
+    irqSet(IRQ_TIMER2, onTimer2);
+    irqEnable(IRQ_TIMER2);
+    TIMER2_DATA = 0x10000 - 5000;
+    TIMER2_CR = TIMER_ENABLE | TIMER_IRQ_REQ | TIMER_DIV_1;
+    swiWaitForVBlank();
+    entry.checkAfterWait = checkWord(kCheckMain);
+    idleForever();
+    return 0;
+}
+
+TEST(Interrupts, EntryAcknowledgesInIfAndFillsTheProcessorsCheckWord) {
+    auto h = Handheld::boot(entryMain, idleCo);
+    h->machine.runFrames(3);
+    EXPECT_EQ(entry.ifInHandler, 0u);
+    EXPECT_TRUE(entry.checkInHandler & IRQ_TIMER2);
+    EXPECT_EQ(entry.checkAfterWait & (IRQ_TIMER2 | IRQ_VBLANK), static_cast<u32>(IRQ_TIMER2))
+        << "the wait takes out the vertical blank it waited for, nothing else";
+    u32 co = 0;
+    ASSERT_TRUE(h->machine.readMemory(kCheckCo, &co, sizeof co));
+    EXPECT_EQ(co & IRQ_TIMER2, 0u) << "the co-processor's word has only its own";
+}
+
 // Timer 3 as the main program runs it for its 50 ms tick.
 struct TimerLog {
     int calls = 0;

@@ -4,6 +4,7 @@
 @ interrupt vector for the BIOS; the bus mode the clock needs;
 @ constructors; main.
 #include "fault.h"
+#include "memory_map.h"
 #include "start_steps.inc"
 
         .section .crt0, "ax", %progbits
@@ -20,7 +21,7 @@ _start:
         VX_COPY_SECTION data
         VX_CLEAR_SECTION bss
         @ The BIOS's interrupt vector at the top of work memory; its debug word.
-        VX_SET_BIOS_HANDLERS 0x0380FFFC, 0x0380FFDC, VX_FAULT_RECORD_CO
+        VX_SET_BIOS_HANDLERS VX_BIOS_IRQ_VECTOR_CO, 0x0380FFDC, VX_FAULT_RECORD_CO
 
         @ The general-purpose mode of the serial port, which the clock and
         @ the extra keys are read through.

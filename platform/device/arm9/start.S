@@ -4,6 +4,7 @@
 @ interrupt vector for the BIOS; the display's reset state; constructors;
 @ main.
 #include "fault.h"
+#include "memory_map.h"
 #include "start_steps.inc"
 
         .section .crt0, "ax", %progbits
@@ -81,7 +82,7 @@ _start:
 
         @ The BIOS's interrupt vector at the end of the data TCM; its debug
         @ word in main memory.
-        VX_SET_BIOS_HANDLERS 0x0B003FFC, 0x027FFD9C, VX_FAULT_RECORD_MAIN
+        VX_SET_BIOS_HANDLERS VX_BIOS_IRQ_VECTOR_MAIN, 0x027FFD9C, VX_FAULT_RECORD_MAIN
 
         @ The display's power-on state, whatever a loader left; engine A
         @ drives the top screen.

@@ -1,4 +1,4 @@
-@ BIOS calls. In ARM state the call number sits in bits 16-23 of the
+@ BIOS calls (../../library/bios.h). In ARM state the call number sits in bits 16-23 of the
 @ instruction's field, since the BIOS reads only its top byte.
         .text
         .arm
@@ -6,12 +6,12 @@
 
 @ Halts until the next vertical blank has been served (VBlankIntrWait:
 @ forget older ones, then wait for a new one). Sets the master enable.
-        .global swiWaitForVBlank
-        .type swiWaitForVBlank, %function
-swiWaitForVBlank:
+        .global vxBiosVBlankIntrWait
+        .type vxBiosVBlankIntrWait, %function
+vxBiosVBlankIntrWait:
         swi     0x050000
         bx      lr
-        .size swiWaitForVBlank, . - swiWaitForVBlank
+        .size vxBiosVBlankIntrWait, . - vxBiosVBlankIntrWait
 
 @ WaitByLoop: r0 loops of four cycles.
         .global vxBiosDelay

@@ -2,11 +2,12 @@
 @ and its return address). It acknowledges what fired, records it for the
 @ BIOS wait calls, and runs the handlers in system mode on the program's
 @ stack, interrupts still held off.
+#include "memory_map.h"
 #ifdef VX_ARM9
-#define IRQ_FLAGS 0x0B003FF8
+#define IRQ_FLAGS VX_BIOS_IRQ_CHECK_MAIN
         .section .itcm, "ax", %progbits
 #else
-#define IRQ_FLAGS 0x0380FFF8
+#define IRQ_FLAGS VX_BIOS_IRQ_CHECK_CO
         .section .text.vxIrqEntry, "ax", %progbits
 #endif
         .arm

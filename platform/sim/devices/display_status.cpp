@@ -13,6 +13,11 @@ constexpr Register kRegisters[] = {
     {0x04000006, 2, SeenBy::Both, "REG_VCOUNT", kLine},
 };
 
+// The library sets the interrupt enables by nds.h's names; the device takes
+// them as DISPSTAT holds them.
+static_assert(DispStat::kVBlankIrq == DISP_VBLANK_IRQ && DispStat::kHBlankIrq == DISP_HBLANK_IRQ &&
+              DispStat::kLineIrq == DISP_YTRIGGER_IRQ);
+
 uint64_t lineStart(uint64_t t) { return t - t % kCyclesPerLine; }
 uint64_t lineOf(uint64_t t) { return (t / kCyclesPerLine) % kLinesPerFrame; }
 

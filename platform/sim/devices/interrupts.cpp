@@ -81,7 +81,7 @@ void Interrupts::write(Cpu cpu, unsigned id, uint32_t value, uint32_t mask) {
         s.ie = merge(s.ie, value, mask);
         break;
     default:
-        s.flags &= ~(value & mask);  // writing 1 acknowledges a request
+        acknowledge(cpu, value & mask);  // writing 1 acknowledges a request
         break;
     }
 }

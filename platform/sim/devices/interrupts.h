@@ -1,6 +1,5 @@
 // The interrupt controller of each processor: the master enable (IME), the
-// enables (IE) and the requests (IF), and the handlers that the library's
-// dispatcher calls for them.
+// enables (IE) and the requests (IF).
 #ifndef VXSIM_INTERRUPTS_H
 #define VXSIM_INTERRUPTS_H
 
@@ -10,24 +9,22 @@
 
 namespace vxsim {
 
-using IrqHandler = void (*)();
-
 class Interrupts : public Device {
 public:
     struct State {
         uint32_t ime = 0, ie = 0, flags = 0;
-        uint32_t served = 0;  // what the dispatcher has served, for swiWaitForVBlank
-        IrqHandler handlers[32] = {};
-        bool inHandler = false;
+        bool inEntry = false;  // the processor runs the interrupt entry: further interrupts are held off
 
         uint32_t pendingEnabled() const { return ie & flags; }
-        // What the dispatcher would take now.
-        bool takeable() const { return ime && !inHandler && (ie & flags); }
+        // Whether the processor would take an interrupt now.
+        bool takeable() const { return ime && !inEntry && (ie & flags); }
     };
 
     State& of(Cpu cpu) { return state_[idx(cpu)]; }
     const State& of(Cpu cpu) const { return state_[idx(cpu)]; }
     void request(Cpu cpu, uint32_t mask) { of(cpu).flags |= mask; }
+    // What writing `mask` to IF does: those requests are served.
+    void acknowledge(Cpu cpu, uint32_t mask) { of(cpu).flags &= ~mask; }
     // The request lines of `mask` by name: "IRQ_VBLANK|IRQ_TIMER3".
     static std::string names(uint32_t mask);
 

@@ -1,8 +1,12 @@
 #include "video_memory.h"
 
+#include "memory_map.h"
+
 namespace vxsim {
 
 namespace {
+
+using namespace vxshared;
 
 constexpr Register kRegisters[] = {
     {0x04000240, 4, SeenBy::Main, "VRAM_CR", 0, kNameOnly},  // A to D in one access
@@ -16,7 +20,8 @@ constexpr Register kRegisters[] = {
 constexpr uint8_t kControlBits = 0x9F, kControlBitsE = 0x87;
 
 // Where the main processor sees each bank in its LCD (use 0) setting.
-constexpr uint32_t kLcdAddress[kVramBanks] = {0x06800000, 0x06820000, 0x06840000, 0x06860000, 0x06880000};
+constexpr uint32_t kLcdAddress[kVramBanks] = {kVramLcd, kVramLcd + 0x20000, kVramLcd + 0x40000, kVramLcd + 0x60000,
+                                              kVramLcd + 0x80000};
 
 // The processor address of a bank under its control value, or 0 where it
 // is hidden.
@@ -26,14 +31,14 @@ uint32_t bankAddress(int bank, VramCnt c) {
     case 0:
         return kLcdAddress[bank];
     case 1:  // main engine backgrounds, 128 KB steps
-        return bank == 4 ? 0x06000000 : 0x06000000 + 0x20000 * c.offset();
+        return bank == 4 ? kMainBackgrounds : kMainBackgrounds + 0x20000 * c.offset();
     case 2:  // main engine sprites
-        if (bank == 0 || bank == 1) return 0x06400000 + 0x20000 * (c.offset() & 1);
-        if (bank == 4) return 0x06400000;
+        if (bank == 0 || bank == 1) return kMainSprites + 0x20000 * (c.offset() & 1);
+        if (bank == 4) return kMainSprites;
         return 0;  // C and D here belong to the co-processor
     case 4:        // C: sub engine backgrounds, D: sub engine sprites
-        if (bank == 2) return 0x06200000;
-        if (bank == 3) return 0x06600000;
+        if (bank == 2) return kSubBackgrounds;
+        if (bank == 3) return kSubSprites;
         return 0;
     default:
         return 0;
