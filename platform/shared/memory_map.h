@@ -23,6 +23,9 @@ constexpr uint32_t kMainRam = 0x02000000, kMainRamSize = 0x00400000, kMainRamVie
 constexpr uint32_t kUncachedMirror = 0x00400000;
 // The page both processors' programs share (nds.h's TRANSFER_REGION_ADDRESS).
 constexpr uint32_t kTransferRegion = 0x027FF000;
+// Where the boot loader leaves the firmware's user settings, and in them
+// the touch calibration.
+constexpr uint32_t kBootUserSettings = 0x027FFC80, kBootTouchCalibration = kBootUserSettings + 0x58;
 
 // The 4 KB page holding a processor's BIOS words (index: 0 main, 1 co).
 constexpr uint32_t kBiosIrqCheck[2] = {VX_BIOS_IRQ_CHECK_MAIN, VX_BIOS_IRQ_CHECK_CO};

@@ -18,8 +18,6 @@ thread_local int tlsCpu = -1;
 
 namespace {
 
-constexpr uint32_t kBootUserSettings = 0x027FFC80;
-
 // Kept reachable on purpose: parked threads of finished machines wait on them.
 std::vector<Baton*>& leakedBatons() {
     static auto* batons = new std::vector<Baton*>;
@@ -83,7 +81,7 @@ void Machine::powerOn() {
     clearLibraryLocals();
     m.clock.powerOn(m.config);
     // The boot loader leaves the firmware's user settings in main memory.
-    std::memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(kBootUserSettings)),
+    std::memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(vxshared::kBootUserSettings)),
                 m.firmware.image() + Firmware::kUserSettings, Firmware::kUserSettingsSize);
     m.poweredOn = true;
     m.displayStatus.start([&m] {
@@ -128,9 +126,9 @@ uint64_t Machine::frameCount() const { return impl_->frames; }
 
 void Machine::setKeys(uint32_t held) { impl_->keypad.setHeld(held); }
 
-void Machine::setTouch(bool down, int rawX, int rawY, int px, int py, int z1, int z2) {
+void Machine::setTouch(bool down, int rawX, int rawY, int z1, int z2) {
     auto n = [](int v) { return static_cast<int16_t>(v); };
-    impl_->touchScreen.setTouch(down, TouchScreen::Position{n(rawX), n(rawY), n(px), n(py), n(z1), n(z2)});
+    impl_->touchScreen.setTouch(down, TouchScreen::Position{n(rawX), n(rawY), n(z1), n(z2)});
 }
 
 // The inverse of the device's conversion to pixels; exact, as the
@@ -147,8 +145,8 @@ TouchRaw Machine::touchRawAt(int px, int py) const {
 void Machine::setBattery(uint16_t value) { impl_->touchScreen.setBattery(value); }
 void Machine::setAux(uint16_t value) { impl_->touchScreen.setAux(value); }
 
-void Machine::setTemperature(uint32_t temperature, int diode1, int diode2) {
-    impl_->touchScreen.setTemperature(temperature, diode1, diode2);
+void Machine::setTemperatureDiodes(uint16_t diode1, uint16_t diode2) {
+    impl_->touchScreen.setDiodes(diode1, diode2);
 }
 
 void Machine::setClock(const RtcTime& time, uint8_t statusByte) { impl_->clock.set(time, statusByte, impl_->horizon); }

@@ -38,10 +38,11 @@ struct CoAlone {
 
 TEST(TransferRegion, PenDownGivesThePositionAndPenUpWritesZeros) {
     CoAlone co;
-    co.h.machine.setTouch(true, 1500, 2100, 100, 80, 300, 3000);
+    const vxsim::TouchRaw raw = co.h.machine.touchRawAt(100, 80);
+    co.h.machine.setTouch(true, raw.x, raw.y, 300, 3000);
     co.h.machine.runFrames(3);
-    EXPECT_EQ(transferField(co.h, kTouchX, 2), 1500u);
-    EXPECT_EQ(transferField(co.h, kTouchY, 2), 2100u);
+    EXPECT_EQ(transferField(co.h, kTouchX, 2), static_cast<uint32_t>(raw.x));
+    EXPECT_EQ(transferField(co.h, kTouchY, 2), static_cast<uint32_t>(raw.y));
     EXPECT_EQ(transferField(co.h, kTouchXpx, 2), 100u);
     EXPECT_EQ(transferField(co.h, kTouchYpx, 2), 80u);
     EXPECT_EQ(transferField(co.h, kTouchZ1, 2), 300u);
@@ -66,7 +67,9 @@ TEST(TransferRegion, ClockIsConvertedFromBcdExceptItsFirstByte) {
     co.h.machine.runFrames(3);
     std::vector<uint32_t> got;
     for (int i = 0; i < 8; ++i) got.push_back(transferField(co.h, kTime + i, 1));
-    EXPECT_EQ(got, (std::vector<uint32_t>{0x59, 26, 12, 31, 4, 23, 59, 58}));
+    // rtcReset at start-up set 24-hour mode (bit 1) and cleared the
+    // writable bits 0 and 3; 0x52 would still read 52 converted.
+    EXPECT_EQ(got, (std::vector<uint32_t>{0x52, 26, 12, 31, 4, 23, 59, 58}));
     co.h.machine.setClock(vxsim::RtcTime{2099, 1, 9, 6, 8, 7, 0}, 0x00);
     co.h.machine.runFrames(1);
     got.clear();
@@ -74,13 +77,15 @@ TEST(TransferRegion, ClockIsConvertedFromBcdExceptItsFirstByte) {
     EXPECT_EQ(got, (std::vector<uint32_t>{0x00, 99, 1, 9, 6, 8, 7, 0}));
 }
 
-TEST(TransferRegion, TemperatureAndDiodesAreStoredAsReadWithoutChecks) {
+// The temperature follows from the diodes' difference, below freezing too:
+// the field holds the 20.12 value as computed, sign and all.
+TEST(TransferRegion, TemperatureComesFromTheDiodesAsRead) {
     CoAlone co;
-    co.h.machine.setTemperature(0x00123456, -1, 0x12345);
+    co.h.machine.setTemperatureDiodes(0x0FFF, 0x0F00);
     co.h.machine.runFrames(3);
-    EXPECT_EQ(transferField(co.h, kTemperature, 4), 0x00123456u);
-    EXPECT_EQ(transferField(co.h, kDiode1, 2), 0xFFFFu);
-    EXPECT_EQ(transferField(co.h, kDiode2, 2), 0x2345u);  // the low 16 bits
+    EXPECT_EQ(transferField(co.h, kTemperature, 4), static_cast<uint32_t>(-0xFF * 8568 - 273 * 4096));
+    EXPECT_EQ(transferField(co.h, kDiode1, 2), 0x0FFFu);
+    EXPECT_EQ(transferField(co.h, kDiode2, 2), 0x0F00u);
 }
 
 TEST(TransferRegion, EveryFrameGetsFreshReadings) {
@@ -89,7 +94,7 @@ TEST(TransferRegion, EveryFrameGetsFreshReadings) {
     for (uint16_t i = 0; i < 8; ++i) {
         co.h.machine.setBattery(static_cast<uint16_t>(0x100 + i));
         co.h.machine.setAux(static_cast<uint16_t>(0x200 + 3 * i));
-        co.h.machine.setTouch(i % 2 == 0, 400 + i, 500 + i, 10 + i, 20 + i, 30 + i, 40 + i);
+        co.h.machine.setTouch(i % 2 == 0, 400 + i, 500 + i, 30 + i, 40 + i);
         co.h.machine.runFrames(1);
         SCOPED_TRACE(i);
         EXPECT_EQ(transferField(co.h, kBattery, 2), 0x100u + i);
@@ -115,7 +120,7 @@ TEST(TransferRegion, UnixTimeSoundDataAndMailFieldsAreLeftAlone) {
     EXPECT_EQ(transferField(co.h, kSoundData, 4), 0u);
     // ... and the frame handler never touches it, nor the others.
     setTransferField(co.h, kSoundData, 4, 0x0BADF00D);
-    co.h.machine.setTouch(true, 1, 2, 3, 4, 5, 6);
+    co.h.machine.setTouch(true, 1, 2, 5, 6);
     co.h.machine.runFrames(10);
     EXPECT_EQ(transferField(co.h, kSoundData, 4), 0x0BADF00Du);
     for (auto [offset, bytes] : fields)

@@ -131,31 +131,36 @@ int regionMain(int, char**) {
 
 TEST(CoDevices, TouchClockTemperatureAndTheTransferRegion) {
     auto h = Handheld::boot(regionMain, devicesCo);
-    h->machine.setTouch(true, 1000, 2000, 100, 150, 300, 3500);
+    const vxsim::TouchRaw raw = h->machine.touchRawAt(100, 150);
+    h->machine.setTouch(true, raw.x, raw.y, 300, 3500);
     h->machine.setBattery(0x0ABC);
     h->machine.setAux(0x0123);
-    h->machine.setTemperature(0x00012345, -1, 0x0321);
+    h->machine.setTemperatureDiodes(0x0300, 0x0390);
     h->machine.setClock(vxsim::RtcTime{2026, 3, 14, 6, 23, 59, 58}, 0x40);
     h->machine.runFrames(132);
-    EXPECT_EQ(dev.pos.x, 1000);
-    EXPECT_EQ(dev.pos.y, 2000);
+    EXPECT_EQ(dev.pos.x, raw.x);
+    EXPECT_EQ(dev.pos.y, raw.y);
     EXPECT_EQ(dev.pos.px, 100);
     EXPECT_EQ(dev.pos.py, 150);
     EXPECT_EQ(dev.pos.z1, 300);
     EXPECT_EQ(dev.pos.z2, 3500);
-    const u16 expected[8] = {1000, 2000, 300, 3500, 0x0ABC, 0x0123, 0x0FFF, 0x0321};
+    const u16 expected[8] = {static_cast<u16>(raw.x), static_cast<u16>(raw.y), 300, 3500, 0x0ABC, 0x0123, 0x0300,
+                             0x0390};
     for (int i = 0; i < 8; ++i) EXPECT_EQ(dev.conv[i], expected[i]) << "conversion " << i;
-    EXPECT_EQ(dev.temperature, 0x00012345u);
-    EXPECT_EQ(dev.t1, -1);
-    EXPECT_EQ(dev.t2, 0x0321);
-    const u8 bcd[8] = {0x40, 0x26, 0x03, 0x14, 0x06, 0x23, 0x59, 0x58};
-    const u8 ints[8] = {0x40, 26, 3, 14, 6, 23, 59, 58};
+    // 0x90 steps of the diodes' difference at 8568/4096 K each: 28.2 degrees, 20.12 fixed point.
+    EXPECT_EQ(dev.temperature, 0x90u * 8568 - 273 * 4096);
+    EXPECT_EQ(dev.t1, 0x0300);
+    EXPECT_EQ(dev.t2, 0x0390);
+    // The status byte as rtcReset leaves it: 24-hour mode (bit 1) beside
+    // the flags set before.
+    const u8 bcd[8] = {0x42, 0x26, 0x03, 0x14, 0x06, 0x23, 0x59, 0x58};
+    const u8 ints[8] = {0x42, 26, 3, 14, 6, 23, 59, 58};
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(dev.clock[i], bcd[i]) << "byte " << i;
         EXPECT_EQ(dev.converted[i], ints[i]) << "byte " << i;
     }
     // Two seconds of virtual time later the day has turned: Sunday the 15th.
-    const u8 later[8] = {0x40, 0x26, 0x03, 0x15, 0x00, 0x00, 0x00, 0x00};
+    const u8 later[8] = {0x42, 0x26, 0x03, 0x15, 0x00, 0x00, 0x00, 0x00};
     for (int i = 0; i < 8; ++i) EXPECT_EQ(dev.clockLater[i], later[i]) << "byte " << i;
     EXPECT_EQ(dev.seenByMain, 0xBEEF);
     EXPECT_EQ(dev.seenThroughMirror, 0xBEEF);
@@ -172,7 +177,7 @@ int penUpCo(int, char**) {
 
 TEST(CoDevices, PenUpReadsNoPosition) {
     auto h = Handheld::boot(nullptr, penUpCo);
-    h->machine.setTouch(false, 1000, 2000, 100, 150, 300, 3500);
+    h->machine.setTouch(false, 1000, 2000, 300, 3500);
     h->machine.runFrames(1);
     EXPECT_EQ(dev.pos.x, 0);
     EXPECT_EQ(dev.pos.px, 0);

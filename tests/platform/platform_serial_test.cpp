@@ -87,10 +87,10 @@ int touchCo(int, char**) {
 
 TEST(SerialBus, TouchConversionsOfEveryChannelAndTheirFraming) {
     auto h = Handheld::boot(nullptr, touchCo);
-    h->machine.setTouch(true, 1000, 2000, 100, 150, 300, 3500);
+    h->machine.setTouch(true, 1000, 2000, 300, 3500);
     h->machine.setBattery(0x0ABC);
     h->machine.setAux(0x0123);
-    h->machine.setTemperature(0x00012345, 0x0350, 0x0321);
+    h->machine.setTemperatureDiodes(0x0350, 0x0321);
     h->machine.runFrames(1);
     const u16 expected[8] = {1000, 2000, 300, 3500, 0x0ABC, 0x0123, 0x0350, 0x0321};
     for (int i = 0; i < 8; ++i) EXPECT_EQ(touchLog.conv[i], expected[i]) << "command " << std::hex << +kCommands[i];
@@ -103,7 +103,7 @@ TEST(SerialBus, TouchConversionsOfEveryChannelAndTheirFraming) {
 
 TEST(SerialBus, PenUpReadsNoPositionOrPressure) {
     auto h = Handheld::boot(nullptr, touchCo);
-    h->machine.setTouch(false, 1000, 2000, 100, 150, 300, 3500);
+    h->machine.setTouch(false, 1000, 2000, 300, 3500);
     h->machine.setBattery(0x0ABC);
     h->machine.runFrames(1);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(touchLog.conv[i], 0) << "command " << std::hex << +kCommands[i];
@@ -144,7 +144,7 @@ int busyCo(int, char**) {
 
 TEST(SerialBus, BusyForOneByteAtTheRateThenTheAnswerAndTheInterrupt) {
     auto h = Handheld::boot(nullptr, busyCo);
-    h->machine.setTouch(true, 0x0ABC, 0, 0, 0, 0, 0);
+    h->machine.setTouch(true, 0x0ABC, 0, 0, 0);
     h->machine.runFrames(1);
     EXPECT_TRUE(busyLog.busyAtOnce);
     EXPECT_FALSE(busyLog.busyAfterwards);
@@ -208,7 +208,7 @@ int firmwareCo(int, char**) {
 TEST(SerialBus, FirmwareHoldsTheCalibrationTheBootLoaderLeavesAndPixelsRoundTrip) {
     auto h = Handheld::boot(nullptr, firmwareCo);
     const vxsim::TouchRaw raw = h->machine.touchRawAt(200, 100);
-    h->machine.setTouch(true, raw.x, raw.y, 200, 100, 300, 3500);
+    h->machine.setTouch(true, raw.x, raw.y, 300, 3500);
     h->machine.runFrames(1);
     EXPECT_EQ(fwLog.header[0] | fwLog.header[1] << 8, 0x3FE00 / 8);
     EXPECT_EQ(fwLog.settings[0][0], 5) << "settings version";

@@ -118,7 +118,7 @@ void touch(vxsim::Machine& machine, const Window::Pen& pen) {
     }
     constexpr int kZ1 = 0x0200, kZ2 = 0x0A00;
     const vxsim::TouchRaw raw = machine.touchRawAt(pen.x, pen.y);
-    machine.setTouch(true, raw.x, raw.y, pen.x, pen.y, kZ1, kZ2);
+    machine.setTouch(true, raw.x, raw.y, kZ1, kZ2);
 }
 
 void writeOutputs(const Options& options, const vxsim::Machine& machine) {

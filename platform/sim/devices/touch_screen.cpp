@@ -7,8 +7,7 @@ void TouchScreen::setTouch(bool down, const Position& at) {
     at_ = at;
 }
 
-void TouchScreen::setTemperature(uint32_t temperature, int diode1, int diode2) {
-    temperature_ = temperature;
+void TouchScreen::setDiodes(uint16_t diode1, uint16_t diode2) {
     diode_[0] = diode1;
     diode_[1] = diode2;
 }

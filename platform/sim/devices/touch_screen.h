@@ -1,7 +1,6 @@
 // The co-processor's touch-screen controller: eight 12-bit conversion
 // channels (the touch position and pressure, battery, an auxiliary input and
-// two temperature diodes), plus the temperature the library computes from
-// the diodes. The host sets what it measures.
+// two temperature diodes). The host sets what it measures.
 #ifndef VXSIM_TOUCH_SCREEN_H
 #define VXSIM_TOUCH_SCREEN_H
 
@@ -12,7 +11,7 @@ namespace vxsim {
 class TouchScreen {
 public:
     struct Position {
-        int16_t rawX = 0, rawY = 0, px = 0, py = 0, z1 = 0, z2 = 0;
+        int16_t rawX = 0, rawY = 0, z1 = 0, z2 = 0;
     };
 
     void setTouch(bool down, const Position& at);
@@ -25,16 +24,15 @@ public:
 
     void setBattery(uint16_t value) { battery_ = value; }
     void setAux(uint16_t value) { aux_ = value; }
-    void setTemperature(uint32_t temperature, int diode1, int diode2);
-    uint32_t temperature() const { return temperature_; }
-    int diode(int n) const { return diode_[n]; }
+    void setDiodes(uint16_t diode1, uint16_t diode2);
 
 private:
     bool penDown_ = false;
     Position at_;
     uint16_t battery_ = 0x0C80, aux_ = 0;
-    uint32_t temperature_ = 25u << 12;  // 20.12 fixed point
-    int diode_[2] = {0x0320, 0x0420};
+    // About 24 degrees Celsius: the library reads 8568/4096 K per step of
+    // the diodes' difference.
+    uint16_t diode_[2] = {0x0320, 0x03AE};
 };
 
 }  // namespace vxsim

@@ -117,14 +117,18 @@ public:
     // Inputs. Keys use the KEY_* bits, 1 = held; KEY_X and KEY_Y reach the
     // co-processor's extra-keys register, the rest REG_KEYINPUT.
     void setKeys(uint32_t held);
-    void setTouch(bool down, int rawX = 0, int rawY = 0, int px = 0, int py = 0, int z1 = 0, int z2 = 0);
+    // The pen as the touch controller measures it: position and pressure
+    // conversions (the library turns the position into pixels).
+    void setTouch(bool down, int rawX = 0, int rawY = 0, int z1 = 0, int z2 = 0);
     // The raw X and Y that read back as pixel (px, py) of the lower screen
     // through the touch calibration in the machine's firmware (and main
     // memory): (raw - adc1) * (scr2 - scr1) / (adc2 - adc1) + scr1 - 1.
     TouchRaw touchRawAt(int px, int py) const;
     void setBattery(uint16_t value);
     void setAux(uint16_t value);
-    void setTemperature(uint32_t temperature, int diode1, int diode2);
+    // The two temperature diodes' conversions (12 bits); the library computes
+    // the temperature from their difference.
+    void setTemperatureDiodes(uint16_t diode1, uint16_t diode2);
     void setClock(const RtcTime& time, uint8_t statusByte = 0);
 
     // Outputs. RGB888, 256 x 384: the top screen above the bottom screen.

@@ -1,7 +1,9 @@
 // The real-time clock: a three-wire serial chip on the co-processor's clock
 // port, driven bit by bit. Commands and data go least significant bit first;
 // each clock edge is held a few microseconds.
-#include "device.h"
+#include "bios.h"
+#include "hooks.h"
+#include "serial.h"
 
 namespace {
 
@@ -75,6 +77,8 @@ extern "C" {
 // A clock that lost power has no valid time: reset it. Either way run it in
 // 24-hour mode, which the hours byte assumes.
 void rtcReset(void) {
+    VX_LIB_CALL(Co, "rtcReset");
+    VX_LIB_TRACE("rtcReset()");
     uint8_t status = 0;
     command(kStatus1 | kRead, &status, 1);
     if (status & kStatusPowerLost) {
@@ -88,12 +92,14 @@ void rtcReset(void) {
 // time[0]: status register 1; time[1..7]: year, month, day, weekday, hours,
 // minutes, seconds in BCD (the hours without the afternoon flag).
 void rtcGetTime(uint8* time) {
+    VX_LIB_CALL(Co, "rtcGetTime");
     command(kStatus1 | kRead, &time[0], 1);
     command(kDateTime | kRead, &time[1], 7);
     time[5] &= 0x3F;
 }
 
 void BCDToInteger(uint8* data, uint32 length) {
+    VX_LIB_CALL(Any, "BCDToInteger");
     for (uint32 i = 0; i < length; ++i) data[i] = static_cast<uint8>((data[i] >> 4) * 10 + (data[i] & 15));
 }
 

@@ -2,7 +2,9 @@
 // channels (position, pressure, battery, auxiliary input, temperature
 // diodes), and positions turned into pixels with the calibration the
 // firmware leaves in main memory.
-#include "device.h"
+#include "hooks.h"
+#include "memory_map.h"
+#include "serial.h"
 
 namespace {
 
@@ -20,7 +22,8 @@ struct Calibration {
     uint8_t scrX2, scrY2;
 } __attribute__((packed));
 static_assert(sizeof(Calibration) == 12);
-const volatile Calibration& calibration() { return *reinterpret_cast<const volatile Calibration*>(0x027FFCD8); }
+const volatile Calibration& calibration() { return *reinterpret_cast<const volatile Calibration*>(vxshared::kBootTouchCalibration);
+}
 
 void waitIdle() {
     while (REG_SPICNT & SPI_BUSY) {
@@ -45,6 +48,7 @@ extern "C" {
 
 // Command byte out, then two bytes in: one idle bit, 12 data bits, 3 zeros.
 uint16 touchRead(uint32 command) {
+    VX_LIB_CALL(Co, "touchRead");
     constexpr uint16_t hold = SPI_ENABLE | SPI_HOLD_SELECT | SPI_DEVICE_TOUCH | SPI_2MHZ;
     constexpr uint16_t last = SPI_ENABLE | SPI_DEVICE_TOUCH | SPI_2MHZ;
     waitIdle();
@@ -55,7 +59,11 @@ uint16 touchRead(uint32 command) {
 }
 
 touchPosition touchReadXY(void) {
+    VX_LIB_CALL(Co, "touchReadXY");
     touchPosition p{};
+    // With the pen up there is no position: the conversions are noise, and
+    // the calibration would turn them into pixels off the screen.
+    if (REG_KEYXY & XKEY_PEN_UP) return p;
     p.x = static_cast<int16>(touchRead(kMeasureX));
     p.y = static_cast<int16>(touchRead(kMeasureY));
     p.z1 = static_cast<int16>(touchRead(kMeasureZ1));
@@ -69,6 +77,7 @@ touchPosition touchReadXY(void) {
 // The two diodes' conversions, and from their difference the temperature in
 // degrees Celsius, 20.12 fixed point (8568/4096 K per step of the difference).
 uint32 touchReadTemperature(int* t1, int* t2) {
+    VX_LIB_CALL(Co, "touchReadTemperature");
     const int first = touchRead(kMeasureTemp1);
     const int second = touchRead(kMeasureTemp2);
     if (t1) *t1 = first;
