@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "process.h"
+#include "test_env.h"
 #include "udp_peer.h"
 #include "xsession.h"
 

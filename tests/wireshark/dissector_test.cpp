@@ -15,6 +15,7 @@
 #include "capture.h"
 #include "process.h"
 #include "temp_dir.h"
+#include "test_env.h"
 #include "udp_peer.h"
 #include "xsession.h"
 
