@@ -122,31 +122,45 @@ bool Emulator::screenshot(vxtest::Image& image) { return x_->screenshot(window_,
 
 bool Emulator::waitForScreens(const std::function<bool(const vxtest::Image&)>& done, std::chrono::seconds timeout,
                               vxtest::Image& last) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-        if (screenshot(last) && done(last)) return true;
-        if (!emulator_->running()) return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
+    return vxdevicetest::waitForScreens([this](vxtest::Image& i) { return screenshot(i); }, *emulator_, done, timeout,
+                                        last);
 }
 
 vxtest::ProcessResult Emulator::debug(const std::string& elf, const std::vector<std::string>& commands,
                                       std::chrono::seconds timeout) {
-    const std::string script = temporaryPath(".gdb");
-    {
-        std::ofstream out(script);
-        out << "set architecture " << (stubCpu_ == "arm9" ? "armv5te" : "armv4t") << "\n"
-            << "set pagination off\n"
-            << "set confirm off\n"
-            << "file " << elf << "\n"
-            << "target remote 127.0.0.1:" << port_ << "\n";
-        for (const auto& c : commands) out << c << "\n";
-    }
-    // The key helper the script may call runs with the debugger's environment.
-    auto result = vxtest::runProcess({VX_GDB, "-batch", "-nx", "-x", script}, timeout, vxtest::sanitizerEnv(false));
-    fs::remove(script);
+    return runGdbScript(writeGdbScript(stubCpu_, elf, port_, commands, false), timeout);
+}
+
+std::string writeGdbScript(const std::string& cpu, const std::string& elf, int port,
+                           const std::vector<std::string>& commands, bool detach) {
+    const std::string path = temporaryPath(".gdb");
+    std::ofstream out(path);
+    out << "set architecture " << (cpu == "arm9" ? "armv5te" : "armv4t") << "\n"
+        << "set pagination off\n"
+        << "set confirm off\n"
+        << "file " << elf << "\n"
+        << "target remote 127.0.0.1:" << port << "\n";
+    for (const auto& c : commands) out << c << "\n";
+    if (detach) out << "detach\n";
+    return path;
+}
+
+vxtest::ProcessResult runGdbScript(const std::string& path, std::chrono::seconds timeout) {
+    auto result = vxtest::runProcess({VX_GDB, "-batch", "-nx", "-x", path}, timeout, vxtest::sanitizerEnv(false));
+    fs::remove(path);
     return result;
+}
+
+bool waitForScreens(const std::function<bool(vxtest::Image&)>& take, vxtest::Process& emulator,
+                    const std::function<bool(const vxtest::Image&)>& done, std::chrono::seconds timeout,
+                    vxtest::Image& last) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+        if (take(last) && done(last)) return true;
+        if (!emulator.running()) return false;
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
 }
 
 bool simulatedScreens(int frames, vxtest::Image& image, std::string& error, const std::vector<std::string>& options) {

@@ -66,6 +66,21 @@ int freeLoopbackPort();
 // A fresh path under /tmp ending in `suffix`; nothing is created there.
 std::string temporaryPath(const std::string& suffix);
 
+// A gdb-multiarch script under /tmp for the stub of `cpu` ("arm9" or "arm7")
+// on loopback `port` with the symbols of `elf`: `commands`, then a detach
+// where asked. Returns its path; the caller removes it.
+std::string writeGdbScript(const std::string& cpu, const std::string& elf, int port,
+                           const std::vector<std::string>& commands, bool detach);
+// Runs such a script to its end (gdb with the debugger's environment, for
+// the key helper a script may call) and removes it.
+vxtest::ProcessResult runGdbScript(const std::string& path, std::chrono::seconds timeout);
+
+// Screenshots by `take` until `done` accepts one, `timeout` passes or the
+// emulator ends; `last` is the last one taken.
+bool waitForScreens(const std::function<bool(vxtest::Image&)>& take, vxtest::Process& emulator,
+                    const std::function<bool(const vxtest::Image&)>& done, std::chrono::seconds timeout,
+                    vxtest::Image& last);
+
 // The simulated handheld's screens after `frames` frames of the same
 // programs, by default with no access point in reach.
 bool simulatedScreens(int frames, vxtest::Image& image, std::string& error,

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -116,37 +115,20 @@ bool MelonDs::screens(vxtest::Image& image) {
 
 bool MelonDs::waitForScreens(const std::function<bool(const vxtest::Image&)>& done, std::chrono::seconds timeout,
                              vxtest::Image& last) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-        if (screens(last) && done(last)) return true;
-        if (!emulator_->running()) return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
+    return vxdevicetest::waitForScreens([this](vxtest::Image& i) { return screens(i); }, *emulator_, done, timeout,
+                                        last);
 }
 
 bool MelonDs::keyDown(unsigned long keysym) { return x_->keyDown(keysym); }
 bool MelonDs::keyUp(unsigned long keysym) { return x_->keyUp(keysym); }
 
 std::string MelonDs::script(const std::string& cpu, const std::string& elf, const std::vector<std::string>& commands) {
-    const std::string path = temporaryPath(".gdb");
-    std::ofstream out(path);
-    out << "set architecture " << (cpu == "arm9" ? "armv5te" : "armv4t") << "\n"
-        << "set pagination off\n"
-        << "set confirm off\n"
-        << "file " << elf << "\n"
-        << "target remote 127.0.0.1:" << (cpu == "arm9" ? arm9Port_ : arm7Port_) << "\n";
-    for (const auto& c : commands) out << c << "\n";
-    out << "detach\n";
-    return path;
+    return writeGdbScript(cpu, elf, cpu == "arm9" ? arm9Port_ : arm7Port_, commands, true);
 }
 
 vxtest::ProcessResult MelonDs::debug(const std::string& cpu, const std::string& elf,
                                      const std::vector<std::string>& commands, std::chrono::seconds timeout) {
-    const std::string path = script(cpu, elf, commands);
-    auto result = vxtest::runProcess({VX_GDB, "-batch", "-nx", "-x", path}, timeout, vxtest::sanitizerEnv(false));
-    fs::remove(path);
-    return result;
+    return runGdbScript(script(cpu, elf, commands), timeout);
 }
 
 std::unique_ptr<vxtest::Process> MelonDs::debugSession(const std::string& cpu, const std::string& elf,

@@ -56,13 +56,8 @@ TEST(WholeSession, DesktopAndHandheldPlayersBothReachTheServer) {
                        {}, &error);
     ASSERT_TRUE(handheld) << error;
 
-    auto window = xc->findWindow(desktop->pid(), "vxPCClient", kPatience, 512, 512);
-    ASSERT_NE(window, 0u) << desktop->outSoFar() << desktop->errSoFar();
-    vxtest::Image cross;
-    ASSERT_TRUE(xc->waitForPicture(
-        window, kPatience, [](const vxtest::Image& i) { return vxtest::litPixels(i).count > 0; }, cross))
-        << "the desktop client never drew its cross";
-    ASSERT_TRUE(xc->focus(window));
+    auto window = xc->waitForDrawnWindow(desktop->pid(), "vxPCClient", 512, 512, kPatience, &error);
+    ASSERT_NE(window, 0u) << error << "; the desktop client printed: " << desktop->outSoFar() << desktop->errSoFar();
     auto desktopId =
         waitForOutput(*server, std::regex("register [0-9.]+:[0-9]+ \\(desktop\\) -> id ([0-9]+)"), kPatience);
     ASSERT_TRUE(desktopId) << server->outSoFar();

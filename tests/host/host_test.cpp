@@ -1,4 +1,4 @@
-// The test support itself: if these break, every test built on them lies.
+// The host tools themselves: if these break, every test and tool built on them lies.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
