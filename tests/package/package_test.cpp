@@ -124,10 +124,10 @@ TEST(Package, BuildsUnpacksAndRunsWithNothingFromTheTests) {
         EXPECT_FALSE(packed.empty());
         EXPECT_TRUE(packed == contents(rom)) << "differs from " << rom;
     }
-    // What the test and benchmark folders build, and the files they hold.
+    // What the test, benchmark and host-tool folders build, and the files they hold.
     auto testTree = linesOf(VX_TEST_TREE_NAMES);
     ASSERT_GT(testTree.size(), 10u);  // the list is really there
-    for (const char* folder : {"tests", "bench"})
+    for (const char* folder : {"tests", "bench", "tools/host"})
         for (const auto& entry : fs::recursive_directory_iterator(fs::path(VX_SOURCE_DIR) / folder))
             if (!entry.is_directory()) testTree.insert(entry.path().filename().string());
     for (const auto& file : files)
