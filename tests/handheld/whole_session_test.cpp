@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <regex>
@@ -14,6 +13,7 @@
 #include <thread>
 
 #include "process.h"
+#include "temp_dir.h"
 #include "test_env.h"
 #include "udp_peer.h"
 #include "xsession.h"
@@ -46,9 +46,9 @@ TEST(WholeSession, DesktopAndHandheldPlayersBothReachTheServer) {
     auto desktop = Process::start({vxtest::binaryPath("vxPCClient"), address}, x->clientEnv(), &error);
     ASSERT_TRUE(desktop) << error;
 
-    char dir[] = "/tmp/vx-whole-session-XXXXXX";
-    ASSERT_TRUE(mkdtemp(dir));
-    const std::string console = std::string(dir) + "/console.txt";
+    vxtest::TempDir dir("vx-whole-session");
+    ASSERT_TRUE(dir.ok());
+    const std::string console = dir.file("console.txt");
     // The handheld holds Right for a while once it has had time to register.
     auto handheld =
         Process::start({vxtest::binaryPath("vx-handheld"), "--headless", "--fast", "--frames", "420", "--forward",
@@ -87,7 +87,6 @@ TEST(WholeSession, DesktopAndHandheldPlayersBothReachTheServer) {
     EXPECT_NE(serverEnd.out.find(", 2 players,"), std::string::npos) << serverEnd.out;
     desktop->terminate(SIGTERM);
     desktop->wait(10s);
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
