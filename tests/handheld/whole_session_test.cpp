@@ -6,10 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <optional>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include "process.h"
@@ -76,10 +74,8 @@ TEST(WholeSession, DesktopAndHandheldPlayersBothReachTheServer) {
     EXPECT_TRUE(waitForOutput(
         *server, std::regex("state id " + *handheldId + " from [0-9.:]+: X=13[0-9] Y=128 userID=" + *handheldId), 5s))
         << server->outSoFar();
-    std::ifstream in(console);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_NE(text.str().find("Received ACK. UserID: " + *handheldId), std::string::npos) << text.str();
+    const std::string text = vxtest::readFile(console);
+    EXPECT_NE(text.find("Received ACK. UserID: " + *handheldId), std::string::npos) << text;
 
     server->terminate(SIGTERM);
     auto serverEnd = server->wait(10s);

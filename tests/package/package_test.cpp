@@ -45,11 +45,6 @@ std::string upperCase(std::string text) {
     return text;
 }
 
-std::string contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // The files a running process has mapped whose name ends in `name`.
 std::vector<std::string> mappedFiles(pid_t pid, const std::string& name) {
     std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
@@ -120,9 +115,9 @@ TEST(Package, BuildsUnpacksAndRunsWithNothingFromTheTests) {
         EXPECT_EQ(files.count("usr/share/vxtanks/vxVer1.0.nds"), 0u);
     } else {
         ASSERT_EQ(files.count("usr/share/vxtanks/vxVer1.0.nds"), 1u);
-        const std::string packed = contents(root / "usr/share/vxtanks/vxVer1.0.nds");
+        const std::string packed = vxtest::readFile(root / "usr/share/vxtanks/vxVer1.0.nds");
         EXPECT_FALSE(packed.empty());
-        EXPECT_TRUE(packed == contents(rom)) << "differs from " << rom;
+        EXPECT_TRUE(packed == vxtest::readFile(rom)) << "differs from " << rom;
     }
     // What the test, benchmark and host-tool folders build, and the files they hold.
     auto testTree = linesOf(VX_TEST_TREE_NAMES);
