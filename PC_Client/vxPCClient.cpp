@@ -121,39 +121,29 @@ void vxSendData() {
         say(stdout, "error sending data to server %d\n", static_cast<int>(sentBytes));
 }
 
+namespace {
+
+// One step along one axis, kept within 0..most, then sent and drawn.
+void step(int32_t& coordinate, int32_t by, int32_t most) {
+    coordinate += by;
+    if (coordinate > most) coordinate = most;
+    if (coordinate < 0) coordinate = 0;
+    vxSendData();
+    drawGLScene();
+}
+
+}  // namespace
+
 void handleKeyPress(SDL_keysym* keysym) {
     // Every held key counts, not just the one whose event this is.
     (void)keysym;
     Uint8* keystate = SDL_GetKeyState(NULL);
 
-    if (keystate[SDLK_UP]) {
-        myTank.Y += 2;
-        if (myTank.Y > 255) myTank.Y = 255;
-        if (myTank.Y < 0) myTank.Y = 0;
-        vxSendData();
-        drawGLScene();
-    }
-    if (keystate[SDLK_DOWN]) {
-        myTank.Y -= 2;
-        if (myTank.Y > 255) myTank.Y = 255;
-        if (myTank.Y < 0) myTank.Y = 0;
-        vxSendData();
-        drawGLScene();
-    }
-    if (keystate[SDLK_LEFT]) {
-        myTank.X -= 2;
-        if (myTank.X > 192) myTank.X = 192;
-        if (myTank.X < 0) myTank.X = 0;
-        vxSendData();
-        drawGLScene();
-    }
-    if (keystate[SDLK_RIGHT]) {
-        myTank.X += 2;
-        if (myTank.X > 255) myTank.X = 255;
-        if (myTank.X < 0) myTank.X = 0;
-        vxSendData();
-        drawGLScene();
-    }
+    if (keystate[SDLK_UP]) step(myTank.Y, 2, 255);
+    if (keystate[SDLK_DOWN]) step(myTank.Y, -2, 255);
+    // A left step caps X at 192, as the game always has.
+    if (keystate[SDLK_LEFT]) step(myTank.X, -2, 192);
+    if (keystate[SDLK_RIGHT]) step(myTank.X, 2, 255);
     if (keystate[SDLK_ESCAPE]) Quit(0);
 }
 

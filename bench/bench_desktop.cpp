@@ -2,9 +2,6 @@
 // takes to become a state datagram, and how fast the loop presents frames.
 //   bench_desktop [--presses N] [--client PATH]
 #include <X11/keysym.h>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -12,6 +9,7 @@
 #include <cstring>
 #include <thread>
 
+#include "frame_counter.h"
 #include "process.h"
 #include "udp_peer.h"
 #include "xsession.h"
@@ -45,39 +43,30 @@ int main(int argc, char** argv) {
     auto xc = vxtest::XClient::open(x->display(), &error);
     if (!xc) return fail(error);
 
-    // Frames are counted by the preload library in a shared file.
-    std::string counterPath = "/tmp/vx_bench_swaps_" + std::to_string(getpid());
-    int fd = open(counterPath.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0 || ftruncate(fd, 4096) != 0) return fail("cannot create " + counterPath);
-    void* map = mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0);
-    close(fd);
-    if (map == MAP_FAILED) return fail("cannot map " + counterPath);
-    auto swaps = static_cast<volatile uint64_t*>(map);
-
-    auto env = vxtest::injectionEnv({"VX_SWAP_COUNTER=" + counterPath});
+    auto frames = vxtest::FrameCounter::create(&error);
+    if (!frames) return fail(error);
+    auto env = frames->clientEnv();
     auto xenv = x->clientEnv();
     env.insert(env.end(), xenv.begin(), xenv.end());
     auto proc = vxtest::Process::start({client, address}, env, &error);
     if (!proc) return fail(error);
 
     auto addme = registration->receive(30s);
-    unlink(counterPath.c_str());
+    frames->removeFile();
     if (!addme) return fail("no registration from the client");
     const uint8_t ack[4] = {1, 0, 0, 0};
     registration->reply(*addme, ack, sizeof ack);
     auto window = xc->findWindow(proc->pid(), "vxPCClient", 30s, 512, 512);
     if (!window) return fail("no window");
     // Keys wait for drawn frames: a window still opening drops them.
-    const auto drawn = Clock::now() + 30s;
-    while (*swaps < 3 && Clock::now() < drawn) std::this_thread::sleep_for(10ms);
-    if (*swaps < 3) return fail("the client draws no frames");
+    if (!frames->waitFrames(3, 30s)) return fail("the client draws no frames");
     if (!xc->focus(window)) return fail("cannot focus the window");
 
     // Frame rate of the idle loop.
-    uint64_t before = *swaps;
+    uint64_t before = frames->count();
     auto t0 = Clock::now();
     std::this_thread::sleep_for(3s);
-    uint64_t after = *swaps;
+    uint64_t after = frames->count();
     double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
     double fps = double(after - before) / seconds;
 
@@ -101,7 +90,6 @@ int main(int argc, char** argv) {
 
     xc->closeWindow(window);
     auto r = proc->wait(10s);
-    munmap(map, 4096);
 
     std::printf("presses: %zu\n", latencies.size());
     std::printf("median latency: %.3f ms\n", at(0.5));

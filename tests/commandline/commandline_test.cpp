@@ -11,6 +11,7 @@
 
 #include "process.h"
 #include "temp_dir.h"
+#include "test_env.h"
 
 namespace {
 

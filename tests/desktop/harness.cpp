@@ -74,20 +74,9 @@ std::unique_ptr<Session> Session::open(const std::vector<uint8_t>& ack, std::str
         error = "cannot send the ACK";
         return nullptr;
     }
-    s->window = s->xc->findWindow(s->client->pid(), "vxPCClient", kStartTimeout, 512, 512);
+    s->window = s->xc->waitForDrawnWindow(s->client->pid(), "vxPCClient", 512, 512, kStartTimeout, &error);
     if (!s->window) {
-        error = "no 512x512 window appeared; client output: " + s->client->outSoFar() + s->client->errSoFar();
-        return nullptr;
-    }
-    // The first drawn cross: the client has finished opening its window.
-    vxtest::Image first;
-    if (!s->xc->waitForPicture(
-            s->window, kStartTimeout, [](const Image& i) { return litPixels(i).count > 0; }, first)) {
-        error = "the window never showed the cross";
-        return nullptr;
-    }
-    if (!s->xc->focus(s->window)) {
-        error = "cannot focus the window";
+        error += "; client output: " + s->client->outSoFar() + s->client->errSoFar();
         return nullptr;
     }
     return s;

@@ -16,6 +16,7 @@
 
 #include "process.h"
 #include "state_records.h"
+#include "test_env.h"
 #include "udp_peer.h"
 #include "xsession.h"
 

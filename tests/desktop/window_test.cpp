@@ -1,10 +1,7 @@
 // The window as a person sees it: screenshots read back from the X server.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
+#include "frame_counter.h"
 #include "harness.h"
 
 using namespace vxdesk;
@@ -149,22 +146,12 @@ TEST(Window, VideoFailuresAfterStartEndWithTheirLine) {
 
 // With no input at all the loop still presents frame after frame.
 TEST(Window, RedrawsContinuouslyWithoutEvents) {
-    std::string counterPath = "/tmp/vx_swaps_" + std::to_string(getpid());
-    int fd = open(counterPath.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, 4096), 0);
-    void* map = mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0);
-    close(fd);
-    ASSERT_NE(map, MAP_FAILED);
-    auto counter = static_cast<volatile uint64_t*>(map);
-
-    auto s = openSession(7, {"VX_SWAP_COUNTER=" + counterPath});
-    unlink(counterPath.c_str());  // the client has it open from its start
+    std::string error;
+    auto frames = vxtest::FrameCounter::create(&error);
+    ASSERT_TRUE(frames) << error;
+    auto s = openSession(7, {frames->setting()});
+    frames->removeFile();  // the client has it open from its start
     ASSERT_TRUE(s);
-    uint64_t before = *counter;
-    std::this_thread::sleep_for(1s);
-    uint64_t after = *counter;
-    munmap(map, 4096);
-    EXPECT_GE(after - before, 10u) << "frames in one second";
+    EXPECT_TRUE(frames->waitFrames(10, 10s)) << "frames drawn with no input: " << frames->count();
     EXPECT_FALSE(s->server.state->receive(10ms)) << "drawing sends nothing";
 }

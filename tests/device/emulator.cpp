@@ -74,18 +74,46 @@ std::string describeDifference(const Screen& a, const Screen& b) {
     return text;
 }
 
-std::unique_ptr<Emulator> Emulator::start(const std::string& stubCpu, std::string& error) {
-    if (!fs::exists(VX_DEVICE_ROM)) {
-        error =
-            "no ROM image at " VX_DEVICE_ROM "; build it with: cmake --preset device && cmake --build --preset device";
-        return nullptr;
+bool EmulatorWindow::start(const std::string& rom, const std::vector<std::string>& argv,
+                           const std::vector<std::string>& env, const std::string& name, int width, int height,
+                           std::string& error) {
+    if (!fs::exists(rom)) {
+        error = "no ROM image at " + rom + "; build it with: cmake --preset device && cmake --build --preset device";
+        return false;
     }
-    std::unique_ptr<Emulator> e(new Emulator);
-    e->xvfb_ = vxtest::Xvfb::start(15s, &error);
-    if (!e->xvfb_) return nullptr;
-    e->x_ = vxtest::XClient::open(e->xvfb_->display(), &error);
-    if (!e->x_) return nullptr;
+    xvfb = vxtest::Xvfb::start(15s, &error);
+    if (!xvfb) return false;
+    x = vxtest::XClient::open(xvfb->display(), &error);
+    if (!x) return false;
+    auto fullEnv = xvfb->clientEnv();
+    fullEnv.insert(fullEnv.end(), env.begin(), env.end());
+    process = vxtest::Process::start(argv, fullEnv, &error);
+    if (!process) return false;
+    window = x->findWindow(process->pid(), name, 60s, width, height);
+    if (!window) {
+        error = "no " + std::to_string(width) + "x" + std::to_string(height) + " window of " + argv.front() +
+                " appeared; it printed: " + process->errSoFar() + process->outSoFar();
+        return false;
+    }
+    if (!x->focus(window)) {
+        error = "could not give the window of " + argv.front() + " the keyboard focus";
+        return false;
+    }
+    return true;
+}
 
+EmulatorWindow::~EmulatorWindow() {
+    if (process) {
+        process->terminate(stopSignal);
+        process->wait(10s);  // SIGKILL when the time runs out
+        process.reset();
+    }
+    x.reset();
+    xvfb.reset();
+}
+
+std::unique_ptr<Emulator> Emulator::start(const std::string& stubCpu, std::string& error) {
+    std::unique_ptr<Emulator> e(new Emulator);
     std::vector<std::string> argv = {VX_DESMUME, "--disable-sound"};
     if (!stubCpu.empty()) {
         e->stubCpu_ = stubCpu;
@@ -93,60 +121,55 @@ std::unique_ptr<Emulator> Emulator::start(const std::string& stubCpu, std::strin
         argv.push_back("--" + stubCpu + "gdb=" + std::to_string(e->port_));
     }
     argv.push_back(VX_DEVICE_ROM);
-    e->emulator_ = vxtest::Process::start(argv, e->xvfb_->clientEnv(), &error);
-    if (!e->emulator_) return nullptr;
-    e->window_ = e->x_->findWindow(e->emulator_->pid(), "desmume-cli", 60s, kWidth, 2 * kScreenHeight);
-    if (!e->window_) {
-        error = "no 256x384 emulator window appeared; it printed: " + e->emulator_->errSoFar();
-        return nullptr;
-    }
-    if (!e->x_->focus(e->window_)) {
-        error = "could not give the emulator window the keyboard focus";
-        return nullptr;
-    }
+    // It ignores SIGTERM: it is ended outright.
+    e->emu_.stopSignal = SIGKILL;
+    if (!e->emu_.start(VX_DEVICE_ROM, argv, {}, "desmume-cli", kWidth, 2 * kScreenHeight, error)) return nullptr;
     return e;
 }
 
-// The emulator ignores SIGTERM: end it outright, before its X server goes.
-Emulator::~Emulator() {
-    if (emulator_) {
-        emulator_->terminate(SIGKILL);
-        emulator_->wait(10s);
-        emulator_.reset();
-    }
-    x_.reset();
-    xvfb_.reset();
-}
-
-bool Emulator::screenshot(vxtest::Image& image) { return x_->screenshot(window_, image); }
+bool Emulator::screenshot(vxtest::Image& image) { return emu_.x->screenshot(emu_.window, image); }
 
 bool Emulator::waitForScreens(const std::function<bool(const vxtest::Image&)>& done, std::chrono::seconds timeout,
                               vxtest::Image& last) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-        if (screenshot(last) && done(last)) return true;
-        if (!emulator_->running()) return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
+    return vxdevicetest::waitForScreens([this](vxtest::Image& i) { return screenshot(i); }, *emu_.process, done,
+                                        timeout, last);
 }
 
 vxtest::ProcessResult Emulator::debug(const std::string& elf, const std::vector<std::string>& commands,
                                       std::chrono::seconds timeout) {
-    const std::string script = temporaryPath(".gdb");
-    {
-        std::ofstream out(script);
-        out << "set architecture " << (stubCpu_ == "arm9" ? "armv5te" : "armv4t") << "\n"
-            << "set pagination off\n"
-            << "set confirm off\n"
-            << "file " << elf << "\n"
-            << "target remote 127.0.0.1:" << port_ << "\n";
-        for (const auto& c : commands) out << c << "\n";
-    }
-    // The key helper the script may call runs with the debugger's environment.
-    auto result = vxtest::runProcess({VX_GDB, "-batch", "-nx", "-x", script}, timeout, vxtest::sanitizerEnv(false));
-    fs::remove(script);
+    return runGdbScript(writeGdbScript(stubCpu_, elf, port_, commands, false), timeout);
+}
+
+std::string writeGdbScript(const std::string& cpu, const std::string& elf, int port,
+                           const std::vector<std::string>& commands, bool detach) {
+    const std::string path = temporaryPath(".gdb");
+    std::ofstream out(path);
+    out << "set architecture " << (cpu == "arm9" ? "armv5te" : "armv4t") << "\n"
+        << "set pagination off\n"
+        << "set confirm off\n"
+        << "file " << elf << "\n"
+        << "target remote 127.0.0.1:" << port << "\n";
+    for (const auto& c : commands) out << c << "\n";
+    if (detach) out << "detach\n";
+    return path;
+}
+
+vxtest::ProcessResult runGdbScript(const std::string& path, std::chrono::seconds timeout) {
+    auto result = vxtest::runProcess({VX_GDB, "-batch", "-nx", "-x", path}, timeout, vxtest::sanitizerEnv(false));
+    fs::remove(path);
     return result;
+}
+
+bool waitForScreens(const std::function<bool(vxtest::Image&)>& take, vxtest::Process& emulator,
+                    const std::function<bool(const vxtest::Image&)>& done, std::chrono::seconds timeout,
+                    vxtest::Image& last) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+        if (take(last) && done(last)) return true;
+        if (!emulator.running()) return false;
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
 }
 
 bool simulatedScreens(int frames, vxtest::Image& image, std::string& error, const std::vector<std::string>& options) {

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -48,11 +47,6 @@ const char* melonDsPath() {
 bool melonDsPresent() { return fs::exists(melonDsPath()); }
 
 std::unique_ptr<MelonDs> MelonDs::start(const Options& options, std::string& error) {
-    if (!fs::exists(options.rom)) {
-        error = "no ROM image at " + options.rom +
-                "; build it with: cmake --preset device && cmake --build --preset device";
-        return nullptr;
-    }
     std::unique_ptr<MelonDs> m(new MelonDs);
     m->home_ = std::make_unique<vxtest::TempDir>("vx-melonds");
     if (!m->home_->ok()) {
@@ -71,42 +65,17 @@ std::unique_ptr<MelonDs> MelonDs::start(const Options& options, std::string& err
     }
     std::ofstream(config / "melonDS" / "melonDS.toml") << settings(options, m->arm9Port_, m->arm7Port_);
 
-    m->xvfb_ = vxtest::Xvfb::start(15s, &error);
-    if (!m->xvfb_) return nullptr;
-    m->x_ = vxtest::XClient::open(m->xvfb_->display(), &error);
-    if (!m->x_) return nullptr;
-    auto env = m->xvfb_->clientEnv();
-    env.push_back("XDG_CONFIG_HOME=" + config.string());
-    env.push_back("XDG_RUNTIME_DIR=" + runtime.string());
-    env.push_back("QT_QPA_PLATFORM=xcb");
-    m->emulator_ = vxtest::Process::start({melonDsPath(), options.rom}, env, &error);
-    if (!m->emulator_) return nullptr;
-    m->window_ = m->x_->findWindow(m->emulator_->pid(), "", 60s, kWidth, kWindowHeight);
-    if (!m->window_) {
-        error =
-            "no 256x403 melonDS window appeared; it printed: " + m->emulator_->errSoFar() + m->emulator_->outSoFar();
+    const std::vector<std::string> env = {"XDG_CONFIG_HOME=" + config.string(), "XDG_RUNTIME_DIR=" + runtime.string(),
+                                          "QT_QPA_PLATFORM=xcb"};
+    if (!m->emu_.start(options.rom, {melonDsPath(), options.rom}, env, "", kWidth, kWindowHeight, error))
         return nullptr;
-    }
-    if (!m->x_->focus(m->window_)) {
-        error = "could not give the melonDS window the keyboard focus";
-        return nullptr;
-    }
     return m;
-}
-
-MelonDs::~MelonDs() {
-    if (emulator_) {
-        emulator_->terminate(SIGTERM);
-        if (emulator_->wait(10s).timedOut) emulator_->terminate(SIGKILL);
-        emulator_.reset();
-    }
-    x_.reset();
-    xvfb_.reset();
 }
 
 bool MelonDs::screens(vxtest::Image& image) {
     vxtest::Image window;
-    if (!x_->screenshot(window_, window) || window.width != kWidth || window.height < kWindowHeight) return false;
+    if (!emu_.x->screenshot(emu_.window, window) || window.width != kWidth || window.height < kWindowHeight)
+        return false;
     image.width = kWidth;
     image.height = 2 * kScreenHeight;
     image.rgb.assign(window.rgb.begin() + kMenuBar * window.width * 3,
@@ -116,37 +85,20 @@ bool MelonDs::screens(vxtest::Image& image) {
 
 bool MelonDs::waitForScreens(const std::function<bool(const vxtest::Image&)>& done, std::chrono::seconds timeout,
                              vxtest::Image& last) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-        if (screens(last) && done(last)) return true;
-        if (!emulator_->running()) return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
+    return vxdevicetest::waitForScreens([this](vxtest::Image& i) { return screens(i); }, *emu_.process, done, timeout,
+                                        last);
 }
 
-bool MelonDs::keyDown(unsigned long keysym) { return x_->keyDown(keysym); }
-bool MelonDs::keyUp(unsigned long keysym) { return x_->keyUp(keysym); }
+bool MelonDs::keyDown(unsigned long keysym) { return emu_.x->keyDown(keysym); }
+bool MelonDs::keyUp(unsigned long keysym) { return emu_.x->keyUp(keysym); }
 
 std::string MelonDs::script(const std::string& cpu, const std::string& elf, const std::vector<std::string>& commands) {
-    const std::string path = temporaryPath(".gdb");
-    std::ofstream out(path);
-    out << "set architecture " << (cpu == "arm9" ? "armv5te" : "armv4t") << "\n"
-        << "set pagination off\n"
-        << "set confirm off\n"
-        << "file " << elf << "\n"
-        << "target remote 127.0.0.1:" << (cpu == "arm9" ? arm9Port_ : arm7Port_) << "\n";
-    for (const auto& c : commands) out << c << "\n";
-    out << "detach\n";
-    return path;
+    return writeGdbScript(cpu, elf, cpu == "arm9" ? arm9Port_ : arm7Port_, commands, true);
 }
 
 vxtest::ProcessResult MelonDs::debug(const std::string& cpu, const std::string& elf,
                                      const std::vector<std::string>& commands, std::chrono::seconds timeout) {
-    const std::string path = script(cpu, elf, commands);
-    auto result = vxtest::runProcess({VX_GDB, "-batch", "-nx", "-x", path}, timeout, vxtest::sanitizerEnv(false));
-    fs::remove(path);
-    return result;
+    return runGdbScript(script(cpu, elf, commands), timeout);
 }
 
 std::unique_ptr<vxtest::Process> MelonDs::debugSession(const std::string& cpu, const std::string& elf,

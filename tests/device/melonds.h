@@ -33,11 +33,10 @@ public:
     // Starts the emulator on the ROM and waits for its window, which then
     // has the keyboard focus.
     static std::unique_ptr<MelonDs> start(const Options& options, std::string& error);
-    ~MelonDs();
 
-    const std::string& display() const { return xvfb_->display(); }
-    vxtest::XClient& x() { return *x_; }
-    vxtest::Process& process() { return *emulator_; }
+    const std::string& display() const { return emu_.xvfb->display(); }
+    vxtest::XClient& x() { return *emu_.x; }
+    vxtest::Process& process() { return *emu_.process; }
     // Both screens, 256x384 like the other emulator's window: the menu bar
     // left out.
     bool screens(vxtest::Image& image);
@@ -59,10 +58,7 @@ public:
 private:
     MelonDs() = default;
     std::unique_ptr<vxtest::TempDir> home_;
-    std::unique_ptr<vxtest::Xvfb> xvfb_;
-    std::unique_ptr<vxtest::XClient> x_;
-    std::unique_ptr<vxtest::Process> emulator_;
-    vxtest::XWindowId window_ = 0;
+    EmulatorWindow emu_;  // after home_: the emulator ends before its folder goes
     std::string script(const std::string& cpu, const std::string& elf, const std::vector<std::string>& commands);
     int arm9Port_ = 0, arm7Port_ = 0;
 };

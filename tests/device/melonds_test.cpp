@@ -106,21 +106,17 @@ TEST(MelonDs, PlaysOnlineThroughItsAccessPoint) {
     EXPECT_TRUE(same) << "console, emulator against simulation: " << describeDifference(bottomScreen(shown), simBottom)
                       << "\nsquare, emulator against simulation: " << describeDifference(topScreen(shown), simTop);
 
-    // Right, then Up: each pass steps one unit and sends a record.
-    ASSERT_TRUE(melon->keyDown(XK_Right));
-    const bool right = vxtest::waitForOutput(
-        *server,
-        [](const std::string& out) { return countWhere(out, [](const Record& r) { return r.x > 128; }) >= kSteps; },
-        60s);
-    melon->keyUp(XK_Right);
-    ASSERT_TRUE(right) << server->outSoFar();
-    ASSERT_TRUE(melon->keyDown(XK_Up));
-    const bool up = vxtest::waitForOutput(
-        *server,
-        [](const std::string& out) { return countWhere(out, [](const Record& r) { return r.y > 128; }) >= kSteps; },
-        60s);
-    melon->keyUp(XK_Up);
-    ASSERT_TRUE(up) << server->outSoFar();
+    // Right, then Up: each pass steps one unit and sends a record. A key is
+    // held until the server has logged kSteps records that `moved` accepts.
+    const auto hold = [&](unsigned long key, bool (*moved)(const Record&)) {
+        if (!melon->keyDown(key)) return false;
+        const bool done = vxtest::waitForOutput(
+            *server, [&](const std::string& out) { return countWhere(out, moved) >= kSteps; }, 60s);
+        melon->keyUp(key);
+        return done;
+    };
+    ASSERT_TRUE(hold(XK_Right, [](const Record& r) { return r.x > 128; })) << server->outSoFar();
+    ASSERT_TRUE(hold(XK_Up, [](const Record& r) { return r.y > 128; })) << server->outSoFar();
 
     const auto records = recordsIn(server->outSoFar());
     ASSERT_FALSE(records.empty());

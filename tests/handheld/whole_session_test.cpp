@@ -6,14 +6,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include "process.h"
+#include "temp_dir.h"
+#include "test_env.h"
 #include "udp_peer.h"
 #include "xsession.h"
 
@@ -45,9 +44,9 @@ TEST(WholeSession, DesktopAndHandheldPlayersBothReachTheServer) {
     auto desktop = Process::start({vxtest::binaryPath("vxPCClient"), address}, x->clientEnv(), &error);
     ASSERT_TRUE(desktop) << error;
 
-    char dir[] = "/tmp/vx-whole-session-XXXXXX";
-    ASSERT_TRUE(mkdtemp(dir));
-    const std::string console = std::string(dir) + "/console.txt";
+    vxtest::TempDir dir("vx-whole-session");
+    ASSERT_TRUE(dir.ok());
+    const std::string console = dir.file("console.txt");
     // The handheld holds Right for a while once it has had time to register.
     auto handheld =
         Process::start({vxtest::binaryPath("vx-handheld"), "--headless", "--fast", "--frames", "420", "--forward",
@@ -55,13 +54,8 @@ TEST(WholeSession, DesktopAndHandheldPlayersBothReachTheServer) {
                        {}, &error);
     ASSERT_TRUE(handheld) << error;
 
-    auto window = xc->findWindow(desktop->pid(), "vxPCClient", kPatience, 512, 512);
-    ASSERT_NE(window, 0u) << desktop->outSoFar() << desktop->errSoFar();
-    vxtest::Image cross;
-    ASSERT_TRUE(xc->waitForPicture(
-        window, kPatience, [](const vxtest::Image& i) { return vxtest::litPixels(i).count > 0; }, cross))
-        << "the desktop client never drew its cross";
-    ASSERT_TRUE(xc->focus(window));
+    auto window = xc->waitForDrawnWindow(desktop->pid(), "vxPCClient", 512, 512, kPatience, &error);
+    ASSERT_NE(window, 0u) << error << "; the desktop client printed: " << desktop->outSoFar() << desktop->errSoFar();
     auto desktopId =
         waitForOutput(*server, std::regex("register [0-9.]+:[0-9]+ \\(desktop\\) -> id ([0-9]+)"), kPatience);
     ASSERT_TRUE(desktopId) << server->outSoFar();
@@ -80,10 +74,8 @@ TEST(WholeSession, DesktopAndHandheldPlayersBothReachTheServer) {
     EXPECT_TRUE(waitForOutput(
         *server, std::regex("state id " + *handheldId + " from [0-9.:]+: X=13[0-9] Y=128 userID=" + *handheldId), 5s))
         << server->outSoFar();
-    std::ifstream in(console);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_NE(text.str().find("Received ACK. UserID: " + *handheldId), std::string::npos) << text.str();
+    const std::string text = vxtest::readFile(console);
+    EXPECT_NE(text.find("Received ACK. UserID: " + *handheldId), std::string::npos) << text;
 
     server->terminate(SIGTERM);
     auto serverEnd = server->wait(10s);
@@ -91,7 +83,6 @@ TEST(WholeSession, DesktopAndHandheldPlayersBothReachTheServer) {
     EXPECT_NE(serverEnd.out.find(", 2 players,"), std::string::npos) << serverEnd.out;
     desktop->terminate(SIGTERM);
     desktop->wait(10s);
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

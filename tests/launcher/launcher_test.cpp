@@ -26,6 +26,7 @@
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using vxtest::readFile;
 
 namespace {
 
@@ -51,13 +52,6 @@ std::vector<std::string> command(std::vector<std::string> args, bool testProgram
 
 vxtest::ProcessResult runHeadless(std::vector<std::string> args, std::vector<std::string> env = {"DISPLAY"}) {
     return vxtest::runProcess(command(std::move(args)), kRunTimeout, env);
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 enum class Cell { Held, Free, Unpainted, Other };

@@ -45,11 +45,6 @@ std::string upperCase(std::string text) {
     return text;
 }
 
-std::string contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // The files a running process has mapped whose name ends in `name`.
 std::vector<std::string> mappedFiles(pid_t pid, const std::string& name) {
     std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
@@ -120,14 +115,14 @@ TEST(Package, BuildsUnpacksAndRunsWithNothingFromTheTests) {
         EXPECT_EQ(files.count("usr/share/vxtanks/vxVer1.0.nds"), 0u);
     } else {
         ASSERT_EQ(files.count("usr/share/vxtanks/vxVer1.0.nds"), 1u);
-        const std::string packed = contents(root / "usr/share/vxtanks/vxVer1.0.nds");
+        const std::string packed = vxtest::readFile(root / "usr/share/vxtanks/vxVer1.0.nds");
         EXPECT_FALSE(packed.empty());
-        EXPECT_TRUE(packed == contents(rom)) << "differs from " << rom;
+        EXPECT_TRUE(packed == vxtest::readFile(rom)) << "differs from " << rom;
     }
-    // What the test and benchmark folders build, and the files they hold.
+    // What the test, benchmark and host-tool folders build, and the files they hold.
     auto testTree = linesOf(VX_TEST_TREE_NAMES);
     ASSERT_GT(testTree.size(), 10u);  // the list is really there
-    for (const char* folder : {"tests", "bench"})
+    for (const char* folder : {"tests", "bench", "tools/host"})
         for (const auto& entry : fs::recursive_directory_iterator(fs::path(VX_SOURCE_DIR) / folder))
             if (!entry.is_directory()) testTree.insert(entry.path().filename().string());
     for (const auto& file : files)

@@ -17,6 +17,7 @@
 
 #include "private_net.h"
 #include "process.h"
+#include "test_env.h"
 #include "xsession.h"
 
 namespace {

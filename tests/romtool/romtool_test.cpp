@@ -13,6 +13,7 @@
 
 #include "process.h"
 #include "rom_image.h"
+#include "temp_dir.h"
 
 namespace fs = std::filesystem;
 using vxtest::binaryPath;
@@ -74,11 +75,9 @@ constexpr uint16_t kArm = 40, kX86 = 3;
 class RomTool : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/vx-romtool-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        ASSERT_TRUE(tmp.ok());
+        dir = tmp.path();
     }
-    void TearDown() override { fs::remove_all(dir); }
 
     std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
         const fs::path path = dir / name;
@@ -109,6 +108,7 @@ protected:
             EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << "left behind: " << entry.path();
     }
 
+    vxtest::TempDir tmp{"vx-romtool"};
     fs::path dir;
 };
 

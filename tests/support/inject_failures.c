@@ -24,7 +24,8 @@
  *                                them all (it sends no query for a name such
  *                                as "--help")
  *   VX_SWAP_COUNTER=path         counts SDL_GL_SwapBuffers calls in a 64-bit
- *                                counter at the start of that file (created)
+ *                                counter at the start of that file (created);
+ *                                the host tools' frame counter, linked in
  */
 #define _GNU_SOURCE
 #include <SDL.h>
@@ -34,12 +35,10 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -232,34 +231,4 @@ int SDL_PollEvent(SDL_Event* event) {
         if (zero && *zero == '1') event->resize.h = 0;
     }
     return r;
-}
-
-static volatile uint64_t* swapCounter(void) {
-    static volatile uint64_t* counter;
-    static int tried;
-    if (!tried) {
-        tried = 1;
-        const char* path = getenv("VX_SWAP_COUNTER");
-        if (path && *path) {
-            int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-            if (fd >= 0) {
-                if (ftruncate(fd, 4096) == 0) {
-                    void* p = mmap(NULL, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-                    if (p != MAP_FAILED) counter = (volatile uint64_t*)p;
-                }
-                close(fd);
-            }
-        }
-    }
-    return counter;
-}
-
-/* Opened at load time, so the file can be removed once the program runs. */
-__attribute__((constructor)) static void openSwapCounter(void) { (void)swapCounter(); }
-
-void SDL_GL_SwapBuffers(void) {
-    void (*real)(void) = (void (*)(void))next("SDL_GL_SwapBuffers");
-    real();
-    volatile uint64_t* c = swapCounter();
-    if (c) __atomic_add_fetch(c, 1, __ATOMIC_SEQ_CST);
 }

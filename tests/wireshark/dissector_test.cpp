@@ -15,6 +15,7 @@
 #include "capture.h"
 #include "process.h"
 #include "temp_dir.h"
+#include "test_env.h"
 #include "udp_peer.h"
 #include "xsession.h"
 
@@ -138,13 +139,8 @@ TEST(Dissector, RealSessionListsWhatTheServerLogged) {
                        vxtest::sanitizerEnv(false), &error);
     ASSERT_TRUE(handheld) << error;
 
-    auto window = xc->findWindow(desktop->pid(), "vxPCClient", kPatience, 512, 512);
-    ASSERT_NE(window, 0u) << desktop->outSoFar() << desktop->errSoFar();
-    vxtest::Image drawn;
-    ASSERT_TRUE(xc->waitForPicture(
-        window, kPatience, [](const vxtest::Image& i) { return vxtest::litPixels(i).count > 0; }, drawn))
-        << "the desktop client never drew its cross";
-    ASSERT_TRUE(xc->focus(window));
+    auto window = xc->waitForDrawnWindow(desktop->pid(), "vxPCClient", 512, 512, kPatience, &error);
+    ASSERT_NE(window, 0u) << error << "; the desktop client printed: " << desktop->outSoFar() << desktop->errSoFar();
     // Right, Up, Right: the desktop tank ends at X=4 Y=2. The client steps by
     // the keys held when it reads a press, so each is held until its step.
     const std::pair<vxtest::KeySymbol, const char*> steps[] = {

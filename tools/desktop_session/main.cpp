@@ -2,9 +2,6 @@
 // Runs vxPCClient against a server on a private Xvfb, presses the keys,
 // writes a PNG of the window, closes it, and says where the picture is.
 #include <X11/keysym.h>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -13,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "frame_counter.h"
 #include "png_image.h"
 #include "process.h"
 #include "xsession.h"
@@ -39,37 +37,6 @@ bool keyFor(const std::string& name, vxtest::KeySymbol& sym) {
     else return false;
     return true;
 }
-
-// Frames presented by the client, counted by the preload library; a key is
-// held until the client has drawn a few frames, so its loop sees it held.
-struct FrameCounter {
-    volatile uint64_t* count = nullptr;
-    std::string path;
-    bool open() {
-        path = "/tmp/vx_session_swaps_" + std::to_string(getpid());
-        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-        if (fd < 0) return false;
-        bool ok = ftruncate(fd, 4096) == 0;
-        void* map = ok ? mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0) : MAP_FAILED;
-        ::close(fd);
-        if (map == MAP_FAILED) return false;
-        count = static_cast<volatile uint64_t*>(map);
-        return true;
-    }
-    bool waitFrames(uint64_t n, std::chrono::milliseconds timeout) const {
-        uint64_t start = *count;
-        auto deadline = Clock::now() + timeout;
-        while (*count < start + n) {
-            if (Clock::now() >= deadline) return false;
-            std::this_thread::sleep_for(1ms);
-        }
-        return true;
-    }
-    ~FrameCounter() {
-        if (count) munmap(const_cast<uint64_t*>(count), 4096);
-        if (!path.empty()) unlink(path.c_str());
-    }
-};
 
 // Interrupted, the session takes its X server and client down with it.
 volatile sig_atomic_t childPids[2] = {0, 0};
@@ -136,9 +103,10 @@ int main(int argc, char** argv) {
     auto xc = vxtest::XClient::open(x->display(), &error);
     if (!xc) return fail(error);
 
-    FrameCounter frames;
-    if (!frames.open()) return fail("cannot create a frame counter in /tmp");
-    auto env = vxtest::injectionEnv({"VX_SWAP_COUNTER=" + frames.path});
+    // A key is held until the client has drawn a few frames, so its loop sees it held.
+    auto frames = vxtest::FrameCounter::create(&error);
+    if (!frames) return fail("frame counter: " + error);
+    auto env = frames->clientEnv();
     auto xenv = x->clientEnv();
     env.insert(env.end(), xenv.begin(), xenv.end());
     auto proc = vxtest::Process::start({client, server}, env, &error);
@@ -157,17 +125,17 @@ int main(int argc, char** argv) {
     }
     if (!window) return fail("no window within 30 s (does the server at " + server + " answer?)");
     // Focus and keys wait for drawn frames: a window still opening drops them.
-    if (!frames.waitFrames(3, 10s)) return fail("the client draws no frames");
+    if (!frames->waitFrames(3, 10s)) return fail("the client draws no frames");
     if (!xc->focus(window)) return fail("cannot focus the client's window");
 
     for (auto sym : presses) {
         xc->keyDown(sym);
-        bool seen = frames.waitFrames(3, 5s);
+        bool seen = frames->waitFrames(3, 5s);
         xc->keyUp(sym);
         if (!seen) return fail("the client stopped drawing");
         std::this_thread::sleep_for(5ms);  // apart, or SDL reads a repeat
     }
-    frames.waitFrames(3, 5s);
+    frames->waitFrames(3, 5s);
 
     vxtest::Image image;
     if (!xc->screenshot(window, image, &error)) return fail("screenshot: " + error);

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <string_view>
@@ -137,6 +138,26 @@ uint32_t heldAt(const std::vector<Hold>& holds, uint64_t frame) {
     return keys;
 }
 
+namespace {
+
+// The options that take no value, and what each sets.
+struct Flag {
+    const char* name;
+    void (*set)(Options&);
+};
+const Flag kFlags[] = {
+    {"--help", [](Options& o) { o.help = true; }},
+    {"-h", [](Options& o) { o.help = true; }},
+    {"--version", [](Options& o) { o.version = true; }},
+    {"--headless", [](Options& o) { o.headless = true; }},
+    {"--fast", [](Options& o) { o.realtime = false; }},
+    {"--realtime", [](Options& o) { o.realtime = true; }},
+    {"--no-access-point", [](Options& o) { o.matchingAccessPoint = false; }},
+    {"--no-wfc-settings", [](Options& o) { o.storedSettings = false; }},
+};
+
+}  // namespace
+
 std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
     Options options;
     for (int i = 1; i < argc; ++i) {
@@ -163,35 +184,15 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
                 hasValue = true;
             }
         }
-        const auto noValue = [&]() -> bool {
+        const auto flag =
+            std::find_if(std::begin(kFlags), std::end(kFlags), [&](const Flag& f) { return name == f.name; });
+
+        if (flag != std::end(kFlags)) {
             if (hasValue) {
                 error = name + " takes no value";
-                return false;
+                return std::nullopt;
             }
-            return true;
-        };
-
-        if (name == "--help" || name == "-h") {
-            if (!noValue()) return std::nullopt;
-            options.help = true;
-        } else if (name == "--version") {
-            if (!noValue()) return std::nullopt;
-            options.version = true;
-        } else if (name == "--headless") {
-            if (!noValue()) return std::nullopt;
-            options.headless = true;
-        } else if (name == "--fast") {
-            if (!noValue()) return std::nullopt;
-            options.realtime = false;
-        } else if (name == "--realtime") {
-            if (!noValue()) return std::nullopt;
-            options.realtime = true;
-        } else if (name == "--no-access-point") {
-            if (!noValue()) return std::nullopt;
-            options.matchingAccessPoint = false;
-        } else if (name == "--no-wfc-settings") {
-            if (!noValue()) return std::nullopt;
-            options.storedSettings = false;
+            flag->set(options);
         } else if (name == "--arm9" || name == "--arm7" || name == "--screenshot" || name == "--console" ||
                    name == "--trace") {
             if (!takeValue()) return std::nullopt;

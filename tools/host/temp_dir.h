@@ -1,5 +1,5 @@
 // A private folder under /tmp for one test, removed with all it holds when
-// the test is done.
+// the test is done, and what a program wrote in a file, read back.
 #pragma once
 
 #include <filesystem>
@@ -22,5 +22,8 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// The whole of a file, byte for byte; empty when it cannot be read.
+std::string readFile(const std::filesystem::path& path);
 
 }  // namespace vxtest

@@ -79,24 +79,14 @@ ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::mill
 // Path of a built artefact in the build's bin folder.
 std::string binaryPath(const std::string& name);
 
-// How long a test waits on the programs of this build: `sanitized` under the
-// sanitizers, which slow them several times over.
-constexpr std::chrono::seconds patience([[maybe_unused]] std::chrono::seconds plain,
-                                        [[maybe_unused]] std::chrono::seconds sanitized) {
-#ifdef VX_SANITIZED
-    return sanitized;
-#else
-    return plain;
-#endif
-}
-
 // Environment entries for running a sanitized build's binary on the X, SDL
 // and Mesa libraries, whose own process-long allocations are not its leaks.
 // `graphics`: the program opens a GL window.
 std::vector<std::string> sanitizerEnv(bool graphics);
 
-// Environment entries that preload the failure-injection library into a real
-// binary (and keep a sanitized binary's runtime content with the preload).
-std::vector<std::string> injectionEnv(const std::vector<std::string>& settings = {}, bool graphics = true);
+// Environment entries that preload `library` into a real binary (and keep a
+// sanitized binary's runtime content with the preload), with `settings`.
+std::vector<std::string> preloadEnv(const std::string& library, const std::vector<std::string>& settings = {},
+                                    bool graphics = true);
 
 }  // namespace vxtest

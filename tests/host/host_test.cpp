@@ -1,10 +1,11 @@
-// The test support itself: if these break, every test built on them lies.
+// The host tools themselves: if these break, every test and tool built on them lies.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <cstdio>
 
+#include "frame_counter.h"
 #include "png_image.h"
 #include "process.h"
 #include "udp_peer.h"
@@ -93,6 +94,21 @@ TEST(UdpPeer, RoundTripAndAPortInUseFails) {
     ASSERT_TRUE(empty);
     EXPECT_TRUE(empty->data.empty());
     EXPECT_FALSE(a->receive(50ms));
+}
+
+// The preloaded counter sees every frame a program presents, the reader sees
+// the count, and a wait for frames that never come ends.
+TEST(FrameCounter, CountsWhatAPreloadedProgramPresents) {
+    std::string error;
+    auto frames = FrameCounter::create(&error);
+    ASSERT_TRUE(frames) << error;
+    EXPECT_EQ(frames->count(), 0u);
+    auto env = frames->clientEnv();
+    env.push_back("SDL_VIDEODRIVER=dummy");
+    auto r = runProcess({VX_THREE_FRAMES}, 30s, env);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(frames->count(), 3u);
+    EXPECT_FALSE(frames->waitFrames(1, 50ms));
 }
 
 TEST(Png, WritesAndReadsBackTheSamePixels) {

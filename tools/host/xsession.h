@@ -77,10 +77,15 @@ public:
     // can vanish.
     bool waitForPicture(XWindowId w, std::chrono::milliseconds timeout, const std::function<bool(const Image&)>& accept,
                         Image& image);
+    // findWindow, then waitForPicture until something is lit (litPixels),
+    // then focus, each step within timeout: a client's window ready for keys.
+    // Returns 0 with the reason in `error` when a step fails.
+    XWindowId waitForDrawnWindow(pid_t pid, const std::string& name, int width, int height,
+                                 std::chrono::milliseconds timeout, std::string* error = nullptr);
     // Gives the window the keyboard focus and puts the pointer in it.
     bool focus(XWindowId w);
-    bool keyDown(KeySymbol sym);
-    bool keyUp(KeySymbol sym);
+    bool keyDown(KeySymbol sym) { return key(sym, true); }
+    bool keyUp(KeySymbol sym) { return key(sym, false); }
     // Key down, held for `hold` (at least a frame, or a client polling its
     // key state never sees it held), then up.
     bool holdKey(KeySymbol sym, std::chrono::milliseconds hold = std::chrono::milliseconds(80));
@@ -95,6 +100,7 @@ public:
 
 private:
     XClient() = default;
+    bool key(KeySymbol sym, bool down);
     _XDisplay* dpy_ = nullptr;
 };
 

@@ -293,16 +293,17 @@ std::vector<std::string> sanitizerEnv(bool graphics) {
     // cannot be attributed (or suppressed) by name; a program that draws is
     // checked for memory errors but not for leaks.
     if (graphics) return {"LSAN_OPTIONS=" + opts + "detect_leaks=0"};
-    return {"LSAN_OPTIONS=" + opts + "suppressions=" + std::string(VX_SUPPORT_DIR) + "/lsan.supp:print_suppressions=0"};
+    return {"LSAN_OPTIONS=" + opts + "suppressions=" VX_LSAN_SUPPRESSIONS ":print_suppressions=0"};
 #else
     (void)graphics;
     return {};
 #endif
 }
 
-std::vector<std::string> injectionEnv(const std::vector<std::string>& settings, bool graphics) {
+std::vector<std::string> preloadEnv(const std::string& library, const std::vector<std::string>& settings,
+                                    bool graphics) {
     std::vector<std::string> env(settings);
-    env.push_back("LD_PRELOAD=" + binaryPath("libvx_inject.so"));
+    env.push_back("LD_PRELOAD=" + library);
 #ifdef VX_SANITIZED
     // The sanitizer runtime insists on coming first; the preload only adds
     // a few wrappers that call through, so its order is harmless here.

@@ -231,6 +231,22 @@ bool XClient::waitForPicture(XWindowId w, std::chrono::milliseconds timeout,
     return false;
 }
 
+XWindowId XClient::waitForDrawnWindow(pid_t pid, const std::string& name, int width, int height,
+                                      std::chrono::milliseconds timeout, std::string* error) {
+    auto fail = [&](const std::string& why) -> XWindowId {
+        if (error) *error = why;
+        return 0;
+    };
+    const XWindowId w = findWindow(pid, name, timeout, width, height);
+    if (!w) return fail("no " + std::to_string(width) + "x" + std::to_string(height) + " window appeared");
+    Image drawn;
+    if (!waitForPicture(
+            w, timeout, [](const Image& i) { return litPixels(i).count > 0; }, drawn))
+        return fail("the window never showed anything drawn");
+    if (!focus(w)) return fail("cannot focus the window");
+    return w;
+}
+
 bool XClient::focus(XWindowId w) {
     int width = 0, height = 0;
     if (!windowSize(w, width, height)) return false;
@@ -240,18 +256,10 @@ bool XClient::focus(XWindowId w) {
     });
 }
 
-bool XClient::keyDown(KeySymbol sym) {
+bool XClient::key(KeySymbol sym, bool down) {
     KeyCode code = XKeysymToKeycode(dpy_, sym);
     if (!code) return false;
-    XTestFakeKeyEvent(dpy_, code, True, CurrentTime);
-    XSync(dpy_, False);
-    return true;
-}
-
-bool XClient::keyUp(KeySymbol sym) {
-    KeyCode code = XKeysymToKeycode(dpy_, sym);
-    if (!code) return false;
-    XTestFakeKeyEvent(dpy_, code, False, CurrentTime);
+    XTestFakeKeyEvent(dpy_, code, down ? True : False, CurrentTime);
     XSync(dpy_, False);
     return true;
 }

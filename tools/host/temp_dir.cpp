@@ -1,6 +1,8 @@
 #include "temp_dir.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 namespace vxtest {
@@ -15,6 +17,11 @@ TempDir::TempDir(const std::string& prefix) {
 TempDir::~TempDir() {
     std::error_code ec;
     if (ok()) std::filesystem::remove_all(path_, ec);
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 }  // namespace vxtest
