@@ -39,9 +39,8 @@ std::vector<Pass> passesIn(const std::string& out, const char* tag) {
     const std::string prefix = std::string(tag) + " ";
     while (std::getline(in, text)) {
         Pass p;
-        if (text.rfind(prefix, 0) == 0 &&
-            std::sscanf(text.c_str() + prefix.size(), "%d %d %d %d %d", &p.vblanks, &p.line, &p.clearStart,
-                        &p.clearEnd, &p.drawEnd) == 5)
+        if (text.rfind(prefix, 0) == 0 && std::sscanf(text.c_str() + prefix.size(), "%d %d %d %d %d", &p.vblanks,
+                                                      &p.line, &p.clearStart, &p.clearEnd, &p.drawEnd) == 5)
             passes.push_back(p);
     }
     return passes;
@@ -66,10 +65,11 @@ void report(const char* name, const std::vector<Pass>& passes) {
     auto [minStart, maxStart] = std::minmax_element(clearStarts.begin(), clearStarts.end());
     std::printf("%s: %zu passes, vertical blanks per pass %.2f (min %d, max %d)\n", name, perPass.size(), mean,
                 *minPass, *maxPass);
-    std::printf("%s: clear starts on line %d-%d, takes %d-%d lines (%.2f-%.2f ms); the vertical blank is %d lines "
-                "(%.2f ms)\n",
-                name, *minStart, *maxStart, *minClear, *maxClear, *minClear * kLineUs / 1000, *maxClear * kLineUs / 1000,
-                kLines - kVisibleLines, (kLines - kVisibleLines) * kLineUs / 1000);
+    std::printf(
+        "%s: clear starts on line %d-%d, takes %d-%d lines (%.2f-%.2f ms); the vertical blank is %d lines "
+        "(%.2f ms)\n",
+        name, *minStart, *maxStart, *minClear, *maxClear, *minClear * kLineUs / 1000, *maxClear * kLineUs / 1000,
+        kLines - kVisibleLines, (kLines - kVisibleLines) * kLineUs / 1000);
     std::vector<int> drawEnds;
     for (size_t i = 1; i < passes.size(); ++i) drawEnds.push_back(passes[i].drawEnd);  // the pass before's draw
     auto [minDraw, maxDraw] = std::minmax_element(drawEnds.begin(), drawEnds.end());
@@ -77,9 +77,10 @@ void report(const char* name, const std::vector<Pass>& passes) {
                 *minDraw, *maxDraw, linesBetween(kVisibleLines, *minDraw), linesBetween(kVisibleLines, *maxDraw));
     const int overrun = *maxStart + *maxClear - kLines;
     if (overrun > 0)
-        std::printf("%s: the clear runs %d lines into the next frame's picture (top %d rows drawn from a cleared "
-                    "buffer)\n",
-                    name, overrun, overrun);
+        std::printf(
+            "%s: the clear runs %d lines into the next frame's picture (top %d rows drawn from a cleared "
+            "buffer)\n",
+            name, overrun, overrun);
 }
 
 }  // namespace

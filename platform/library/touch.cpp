@@ -22,7 +22,8 @@ struct Calibration {
     uint8_t scrX2, scrY2;
 } __attribute__((packed));
 static_assert(sizeof(Calibration) == 12);
-const volatile Calibration& calibration() { return *reinterpret_cast<const volatile Calibration*>(vxshared::kBootTouchCalibration);
+const volatile Calibration& calibration() {
+    return *reinterpret_cast<const volatile Calibration*>(vxshared::kBootTouchCalibration);
 }
 
 void waitIdle() {

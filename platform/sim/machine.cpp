@@ -145,9 +145,7 @@ TouchRaw Machine::touchRawAt(int px, int py) const {
 void Machine::setBattery(uint16_t value) { impl_->touchScreen.setBattery(value); }
 void Machine::setAux(uint16_t value) { impl_->touchScreen.setAux(value); }
 
-void Machine::setTemperatureDiodes(uint16_t diode1, uint16_t diode2) {
-    impl_->touchScreen.setDiodes(diode1, diode2);
-}
+void Machine::setTemperatureDiodes(uint16_t diode1, uint16_t diode2) { impl_->touchScreen.setDiodes(diode1, diode2); }
 
 void Machine::setClock(const RtcTime& time, uint8_t statusByte) { impl_->clock.set(time, statusByte, impl_->horizon); }
 

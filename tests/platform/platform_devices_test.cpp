@@ -144,8 +144,8 @@ TEST(CoDevices, TouchClockTemperatureAndTheTransferRegion) {
     EXPECT_EQ(dev.pos.py, 150);
     EXPECT_EQ(dev.pos.z1, 300);
     EXPECT_EQ(dev.pos.z2, 3500);
-    const u16 expected[8] = {static_cast<u16>(raw.x), static_cast<u16>(raw.y), 300, 3500, 0x0ABC, 0x0123, 0x0300,
-                             0x0390};
+    const u16 expected[8] = {
+        static_cast<u16>(raw.x), static_cast<u16>(raw.y), 300, 3500, 0x0ABC, 0x0123, 0x0300, 0x0390};
     for (int i = 0; i < 8; ++i) EXPECT_EQ(dev.conv[i], expected[i]) << "conversion " << i;
     // 0x90 steps of the diodes' difference at 8568/4096 K each: 28.2 degrees, 20.12 fixed point.
     EXPECT_EQ(dev.temperature, 0x90u * 8568 - 273 * 4096);
