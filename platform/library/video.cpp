@@ -15,6 +15,11 @@ constexpr uint8_t kBankMask = 0x9F, kBankEMask = 0x87;
 
 uint8_t control(int value, uint8_t mask) { return static_cast<uint8_t>((VRAM_ENABLE | value) & mask); }
 
+// Banks A-D as the one control word holds them, A in the low byte.
+uint32_t mainBanks(const uint8_t* banks) {
+    return banks[0] | banks[1] << 8 | banks[2] << 16 | static_cast<uint32_t>(banks[3]) << 24;
+}
+
 }  // namespace
 
 extern "C" {
@@ -23,44 +28,31 @@ uint32 vramSetMainBanks(VRAM_A_TYPE a, VRAM_B_TYPE b, VRAM_C_TYPE c, VRAM_D_TYPE
     VX_LIB_CALL(Main, "vramSetMainBanks");
     VX_LIB_TRACE("vramSetMainBanks(%d,%d,%d,%d)", a, b, c, d);
     uint8_t* banks = locals().banks;
-    const uint32_t previous = banks[0] | banks[1] << 8 | banks[2] << 16 | static_cast<uint32_t>(banks[3]) << 24;
+    const uint32_t previous = mainBanks(banks);
     banks[0] = control(a, kBankMask);
     banks[1] = control(b, kBankMask);
     banks[2] = control(c, kBankMask);
     banks[3] = control(d, kBankMask);
     // One word covers A-D and stops short of the work-memory control byte.
-    VRAM_CR = banks[0] | banks[1] << 8 | banks[2] << 16 | static_cast<uint32_t>(banks[3]) << 24;
+    VRAM_CR = mainBanks(banks);
     return previous;
 }
 
-void vramSetBankA(VRAM_A_TYPE a) {
-    VX_LIB_CALL(Main, "vramSetBankA");
-    VX_LIB_TRACE("vramSetBankA(%d)", a);
-    VRAM_A_CR = locals().banks[0] = control(a, kBankMask);
-}
+// The single-bank setters differ only in the bank: its letter, its place
+// in the library's copy and its mask.
+#define VX_VRAM_SET_BANK(letter, index, mask)                                                                          \
+    void vramSetBank##letter(VRAM_##letter##_TYPE value) {                                                             \
+        VX_LIB_CALL(Main, "vramSetBank" #letter);                                                                      \
+        VX_LIB_TRACE("vramSetBank" #letter "(%d)", value);                                                             \
+        VRAM_##letter##_CR = locals().banks[index] = control(value, mask);                                             \
+    }
 
-void vramSetBankB(VRAM_B_TYPE b) {
-    VX_LIB_CALL(Main, "vramSetBankB");
-    VX_LIB_TRACE("vramSetBankB(%d)", b);
-    VRAM_B_CR = locals().banks[1] = control(b, kBankMask);
-}
+VX_VRAM_SET_BANK(A, 0, kBankMask)
+VX_VRAM_SET_BANK(B, 1, kBankMask)
+VX_VRAM_SET_BANK(C, 2, kBankMask)
+VX_VRAM_SET_BANK(D, 3, kBankMask)
+VX_VRAM_SET_BANK(E, 4, kBankEMask)
 
-void vramSetBankC(VRAM_C_TYPE c) {
-    VX_LIB_CALL(Main, "vramSetBankC");
-    VX_LIB_TRACE("vramSetBankC(%d)", c);
-    VRAM_C_CR = locals().banks[2] = control(c, kBankMask);
-}
-
-void vramSetBankD(VRAM_D_TYPE d) {
-    VX_LIB_CALL(Main, "vramSetBankD");
-    VX_LIB_TRACE("vramSetBankD(%d)", d);
-    VRAM_D_CR = locals().banks[3] = control(d, kBankMask);
-}
-
-void vramSetBankE(VRAM_E_TYPE e) {
-    VX_LIB_CALL(Main, "vramSetBankE");
-    VX_LIB_TRACE("vramSetBankE(%d)", e);
-    VRAM_E_CR = locals().banks[4] = control(e, kBankEMask);
-}
+#undef VX_VRAM_SET_BANK
 
 }  // extern "C"

@@ -7,15 +7,7 @@
 #include "memory_map.h"
 #include "start_steps.inc"
 
-        .section .crt0, "ax", %progbits
-        .arm
-        .align 2
-        .global _start
-        .type _start, %function
-_start:
-        mov     r12, #0x04000000
-        mov     r0, #0
-        str     r0, [r12, #0x208]       @ IME = 0
+        VX_START_ENTRY
 
         VX_SET_STACKS
         VX_COPY_SECTION data
@@ -29,6 +21,4 @@ _start:
         add     r1, r12, #0x134
         strh    r0, [r1]
 
-        b       vxEnterC
-        .size _start, . - _start
-        .pool
+        VX_START_EXIT

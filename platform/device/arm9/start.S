@@ -7,15 +7,7 @@
 #include "memory_map.h"
 #include "start_steps.inc"
 
-        .section .crt0, "ax", %progbits
-        .arm
-        .align 2
-        .global _start
-        .type _start, %function
-_start:
-        mov     r12, #0x04000000
-        mov     r0, #0
-        str     r0, [r12, #0x208]       @ IME = 0
+        VX_START_ENTRY
         msr     cpsr_c, #0xDF           @ system mode, IRQ and FIQ off
 
         @ Protection unit, caches and TCMs off while they are set up; the
@@ -88,6 +80,4 @@ _start:
         @ drives the top screen.
         bl      vxResetDisplay
 
-        b       vxEnterC
-        .size _start, . - _start
-        .pool
+        VX_START_EXIT
