@@ -144,8 +144,8 @@ TEST(CoDevices, TouchClockTemperatureAndTheTransferRegion) {
     EXPECT_EQ(dev.pos.py, 150);
     EXPECT_EQ(dev.pos.z1, 300);
     EXPECT_EQ(dev.pos.z2, 3500);
-    const u16 expected[8] = {static_cast<u16>(raw.x), static_cast<u16>(raw.y), 300, 3500, 0x0ABC, 0x0123, 0x0300,
-                             0x0390};
+    const u16 expected[8] = {
+        static_cast<u16>(raw.x), static_cast<u16>(raw.y), 300, 3500, 0x0ABC, 0x0123, 0x0300, 0x0390};
     for (int i = 0; i < 8; ++i) EXPECT_EQ(dev.conv[i], expected[i]) << "conversion " << i;
     // 0x90 steps of the diodes' difference at 8568/4096 K each: 28.2 degrees, 20.12 fixed point.
     EXPECT_EQ(dev.temperature, 0x90u * 8568 - 273 * 4096);
@@ -197,18 +197,10 @@ int touchOnMain(int, char**) {
 }
 
 TEST(WrongProcessor, CallsOfTheOtherProcessorEndTheRun) {
-    EXPECT_EXIT(
-        {
-            auto h = Handheld::boot(nullptr, scanKeysOnCo);
-            h->machine.runFrames(1);
-        },
-        testing::ExitedWithCode(3), "vx-handheld: scanKeys\\(\\) belongs to arm9 but arm7 called it");
-    EXPECT_EXIT(
-        {
-            auto h = Handheld::boot(touchOnMain, nullptr);
-            h->machine.runFrames(1);
-        },
-        testing::ExitedWithCode(3), "vx-handheld: touchReadXY\\(\\) belongs to arm7 but arm9 called it");
+    EXPECT_EXIT(runOneFrame(nullptr, scanKeysOnCo), testing::ExitedWithCode(3),
+                "vx-handheld: scanKeys\\(\\) belongs to arm9 but arm7 called it");
+    EXPECT_EXIT(runOneFrame(touchOnMain, nullptr), testing::ExitedWithCode(3),
+                "vx-handheld: touchReadXY\\(\\) belongs to arm7 but arm9 called it");
 }
 
 // ------------------------------------------------ the library's own state
