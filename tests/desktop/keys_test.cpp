@@ -50,28 +50,34 @@ TEST(Keys, BoundsWithLeftCappedAt192) {
     EXPECT_EQ(s->press(XK_Down), (StateRecord{190, 0, 1}));
 }
 
+// Holds `held` (one record), then presses `pressed` as well: that event
+// sends a record for each of the two arrows, in `first`, `second` order. With
+// both keys up again nothing more comes.
+void holdThenPress(Session& s, vxtest::KeySymbol held, vxtest::KeySymbol pressed, StateRecord afterHold,
+                   StateRecord first, StateRecord second) {
+    s.xc->keyDown(held);
+    EXPECT_EQ(s.nextState(), afterHold);
+    s.xc->keyDown(pressed);
+    EXPECT_EQ(s.nextState(), first);
+    EXPECT_EQ(s.nextState(), second);
+    s.xc->keyUp(pressed);
+    s.xc->keyUp(held);
+    EXPECT_FALSE(s.server.state->receive(200ms));
+}
+
 TEST(Keys, HeldArrowsAreAllStepsInTheOrderUpDownLeftRight) {
     auto s = openSession(5);
     ASSERT_TRUE(s);
     // Right held, then Up pressed: the Up event moves Up first, then Right.
-    s->xc->keyDown(XK_Right);
-    EXPECT_EQ(s->nextState(), (StateRecord{2, 0, 5}));
-    s->xc->keyDown(XK_Up);
-    EXPECT_EQ(s->nextState(), (StateRecord{2, 2, 5}));
-    EXPECT_EQ(s->nextState(), (StateRecord{4, 2, 5}));
-    s->xc->keyUp(XK_Up);
-    s->xc->keyUp(XK_Right);
-    EXPECT_FALSE(s->server.state->receive(200ms));
-
+    {
+        SCOPED_TRACE("Right held, Up pressed");
+        holdThenPress(*s, XK_Right, XK_Up, StateRecord{2, 0, 5}, StateRecord{2, 2, 5}, StateRecord{4, 2, 5});
+    }
     // Left held, then Down pressed: Down comes before Left.
-    s->xc->keyDown(XK_Left);
-    EXPECT_EQ(s->nextState(), (StateRecord{2, 2, 5}));
-    s->xc->keyDown(XK_Down);
-    EXPECT_EQ(s->nextState(), (StateRecord{2, 0, 5}));
-    EXPECT_EQ(s->nextState(), (StateRecord{0, 0, 5}));
-    s->xc->keyUp(XK_Down);
-    s->xc->keyUp(XK_Left);
-    EXPECT_FALSE(s->server.state->receive(200ms));
+    {
+        SCOPED_TRACE("Left held, Down pressed");
+        holdThenPress(*s, XK_Left, XK_Down, StateRecord{2, 2, 5}, StateRecord{2, 0, 5}, StateRecord{0, 0, 5});
+    }
 }
 
 TEST(Keys, OtherKeysSendNothing) {

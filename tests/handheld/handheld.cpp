@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ostream>
 
+#include "bounds.h"
 #include "stand_ins.h"
 
 namespace hhtest {
@@ -128,30 +129,29 @@ std::ostream& operator<<(std::ostream& os, const Area& a) {
               << a.right << (a.allRed ? ", red 31" : ", not all red 31") << "}";
 }
 
+Area areaOf(int rows, const std::function<bool(int, int)>& lit, const std::function<bool(int, int)>& red) {
+    vxtest::Bounds box;
+    bool allRed = true;
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < 256; ++c) {
+            if (!lit(r, c)) continue;
+            box.add(c, r);
+            allRed = allRed && red(r, c);
+        }
+    }
+    if (box.count == 0) return Area{};
+    return Area{box.count, box.minY, box.maxY, box.minX, box.maxX, allRed};
+}
+
 Area litArea(const Handheld& h) {
-    Area a;
     std::vector<uint16_t> fb(256 * kRowsDrawn);
     if (!h.machine.readMemory(kFramebuffer, fb.data(), fb.size() * sizeof fb[0])) {
         ADD_FAILURE() << "bank A is not mapped for the processor at 0x06800000";
-        return a;
+        return Area{};
     }
-    for (int r = 0; r < kRowsDrawn; ++r) {
-        for (int c = 0; c < 256; ++c) {
-            uint16_t v = fb[r * 256 + c];
-            if (v == 0) continue;
-            if (a.count == 0) {
-                a.top = a.bottom = r;
-                a.left = a.right = c;
-            }
-            ++a.count;
-            a.top = std::min(a.top, r);
-            a.bottom = std::max(a.bottom, r);
-            a.left = std::min(a.left, c);
-            a.right = std::max(a.right, c);
-            a.allRed = a.allRed && v == 31;
-        }
-    }
-    return a;
+    auto at = [&](int r, int c) { return fb[r * 256 + c]; };
+    return areaOf(
+        kRowsDrawn, [&](int r, int c) { return at(r, c) != 0; }, [&](int r, int c) { return at(r, c) == 31; });
 }
 
 Area drawnSquare(Handheld& h) {

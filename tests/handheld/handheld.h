@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -72,6 +73,9 @@ struct Area {
     bool operator==(const Area&) const = default;
 };
 std::ostream& operator<<(std::ostream& os, const Area& a);
+// The area of a picture 256 wide and `rows` high, read through `lit` and
+// `red` (each given row and column).
+Area areaOf(int rows, const std::function<bool(int, int)>& lit, const std::function<bool(int, int)>& red);
 Area litArea(const Handheld& h);
 // The square as a pass leaves it: the loop clears the framebuffer, waits a
 // frame, then draws, so across three frame boundaries at least two show it.

@@ -50,20 +50,10 @@ TEST(Play, StartsAtTheCentreWithTheSquareOnRow64OfTheTopScreen) {
     // As shown: on the top screen, in red 31.
     ASSERT_TRUE(h.machine.runUntil([&] { return litArea(h).count > 0; }, 3));
     std::vector<uint8_t> rgb = h.machine.renderScreens();
-    Area shown;
-    for (int r = 0; r < 192; ++r) {
-        for (int c = 0; c < 256; ++c) {
-            const uint8_t* px = &rgb[3 * (r * 256 + c)];
-            if (px[0] == 0 && px[1] == 0 && px[2] == 0) continue;
-            if (shown.count++ == 0) {
-                shown.top = r;
-                shown.left = c;
-            }
-            shown.bottom = std::max(shown.bottom, r);
-            shown.right = std::max(shown.right, c);
-            shown.allRed = shown.allRed && px[0] >= 248 && px[1] == 0 && px[2] == 0;
-        }
-    }
+    auto px = [&](int r, int c) { return &rgb[3 * (r * 256 + c)]; };
+    Area shown = areaOf(
+        192, [&](int r, int c) { return px(r, c)[0] != 0 || px(r, c)[1] != 0 || px(r, c)[2] != 0; },
+        [&](int r, int c) { return px(r, c)[0] >= 248 && px(r, c)[1] == 0 && px(r, c)[2] == 0; });
     EXPECT_EQ(shown, (Area{121, 59, 69, 123, 133, true}));
     p.hold(kRight, 1);
     p.check();

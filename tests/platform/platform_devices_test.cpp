@@ -197,18 +197,10 @@ int touchOnMain(int, char**) {
 }
 
 TEST(WrongProcessor, CallsOfTheOtherProcessorEndTheRun) {
-    EXPECT_EXIT(
-        {
-            auto h = Handheld::boot(nullptr, scanKeysOnCo);
-            h->machine.runFrames(1);
-        },
-        testing::ExitedWithCode(3), "vx-handheld: scanKeys\\(\\) belongs to arm9 but arm7 called it");
-    EXPECT_EXIT(
-        {
-            auto h = Handheld::boot(touchOnMain, nullptr);
-            h->machine.runFrames(1);
-        },
-        testing::ExitedWithCode(3), "vx-handheld: touchReadXY\\(\\) belongs to arm7 but arm9 called it");
+    EXPECT_EXIT(runOneFrame(nullptr, scanKeysOnCo), testing::ExitedWithCode(3),
+                "vx-handheld: scanKeys\\(\\) belongs to arm9 but arm7 called it");
+    EXPECT_EXIT(runOneFrame(touchOnMain, nullptr), testing::ExitedWithCode(3),
+                "vx-handheld: touchReadXY\\(\\) belongs to arm7 but arm9 called it");
 }
 
 // ------------------------------------------------ the library's own state

@@ -28,6 +28,12 @@ std::unique_ptr<LoopbackPeer> startPeer(PeerOptions options) {
     return peer;
 }
 
+// The main program's script, run against the peer on loopback.
+void pointAt(const LoopbackPeer& peer, Script script) {
+    mainOptions.script = script;
+    mainOptions.peerPort = peer.port();
+}
+
 uint32_t loopback(uint8_t last) {
     uint32_t a = 0;
     const uint8_t bytes[4] = {127, 0, 0, last};
@@ -88,8 +94,7 @@ TEST(WifiSockets, DatagramsBothWaysWithTruncationAndTheRepliersAddress) {
     po.replyAddress = "127.0.0.2";
     auto peer = startPeer(po);
     ASSERT_TRUE(peer);
-    mainOptions.script = Script::Exchange;
-    mainOptions.peerPort = peer->port();
+    pointAt(*peer, Script::Exchange);
     auto h = wirelessHandheld();
     ASSERT_TRUE(runUntilDone(h, kPatience));
     expectPeerGotTheSends(*peer);
@@ -120,8 +125,7 @@ TEST(WifiSockets, ForwardedPortCarriesTrafficAndRepliesAppearFromIt) {
 TEST(WifiSockets, RefusesBadHandlesBadArgumentsAndSendsBeforeAssociation) {
     auto peer = startPeer(echoing());
     ASSERT_TRUE(peer);
-    mainOptions.script = Script::Errors;
-    mainOptions.peerPort = peer->port();
+    pointAt(*peer, Script::Errors);
     auto h = wirelessHandheld();
     ASSERT_TRUE(runUntilDone(h, kPatience));
     const MainReport& r = mainReport;
@@ -141,8 +145,7 @@ TEST(WifiSockets, RefusesBadHandlesBadArgumentsAndSendsBeforeAssociation) {
 TEST(WifiSockets, EveryBufferGoesThroughTheProgramsHooksAndComesBack) {
     auto peer = startPeer(echoing({'Z', 'Y'}));
     ASSERT_TRUE(peer);
-    mainOptions.script = Script::Exchange;
-    mainOptions.peerPort = peer->port();
+    pointAt(*peer, Script::Exchange);
     auto h = wirelessHandheld();
     ASSERT_TRUE(runUntilDone(h, kPatience));
     h.machine.runFrames(10);  // the last sent buffers come back on the next sync or timer
@@ -159,8 +162,7 @@ TEST(WifiSockets, EveryBufferGoesThroughTheProgramsHooksAndComesBack) {
 TEST(WifiSockets, DatagramsNeverReadGoBackToTheProgramWhenTheMachineGoes) {
     auto peer = startPeer(echoing());
     ASSERT_TRUE(peer);
-    mainOptions.script = Script::SendOnly;
-    mainOptions.peerPort = peer->port();
+    pointAt(*peer, Script::SendOnly);
     mainOptions.sends = 2;
     {
         auto h = wirelessHandheld();
@@ -179,8 +181,7 @@ TEST_P(WifiSocketsWithoutBuffers, SendsFail) {
     bool hookReturnsNull = GetParam();
     auto peer = startPeer(echoing());
     ASSERT_TRUE(peer);
-    mainOptions.script = Script::SendOnly;
-    mainOptions.peerPort = peer->port();
+    pointAt(*peer, Script::SendOnly);
     mainOptions.sends = 3;
     vxsim::ProgramImage image = mainImage();
     image.ipMalloc = hookReturnsNull ? failingMalloc : nullptr;
@@ -206,8 +207,7 @@ TEST(WifiSockets, BlockingReceiveLetsTheProgramsInterruptsRun) {
     po.replyDelay = std::chrono::milliseconds(300);
     auto peer = startPeer(po);
     ASSERT_TRUE(peer);
-    mainOptions.script = Script::Exchange;
-    mainOptions.peerPort = peer->port();
+    pointAt(*peer, Script::Exchange);
     auto h = wirelessHandheld();
     ASSERT_TRUE(runUntilDone(h, kPatience));
     ASSERT_EQ(mainReport.receptions.size(), 5u);
@@ -223,8 +223,7 @@ TEST(WifiSockets, BlockingReceiveLetsTheProgramsInterruptsRun) {
 TEST(WifiSockets, WaitingForTheNetworkDoesNotOutrunTheWallClock) {
     auto peer = startPeer(PeerOptions{});  // never answers
     ASSERT_TRUE(peer);
-    mainOptions.script = Script::Exchange;
-    mainOptions.peerPort = peer->port();
+    pointAt(*peer, Script::Exchange);
     auto h = wirelessHandheld();
     ASSERT_TRUE(
         h.machine.runUntil([&] { return h.find(TraceKind::Call, "recvfrom(0, 4) waiting").has_value(); }, kPatience));

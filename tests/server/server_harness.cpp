@@ -16,20 +16,26 @@ namespace servertest {
 
 std::string endpoint(const sockaddr_in& a) { return vxtest::dotted(a) + ":" + std::to_string(ntohs(a.sin_port)); }
 
-int countLines(const std::string& text, const std::string& prefix) {
+namespace {
+
+// The lines of the server's output that begin with `prefix`.
+std::vector<std::string> linesStartingWith(const std::string& text, const std::string& prefix) {
+    std::vector<std::string> lines;
     std::istringstream in(text);
-    int n = 0;
     for (std::string line; std::getline(in, line);)
-        if (line.rfind(prefix, 0) == 0) ++n;
-    return n;
+        if (line.rfind(prefix, 0) == 0) lines.push_back(std::move(line));
+    return lines;
+}
+
+}  // namespace
+
+int countLines(const std::string& text, const std::string& prefix) {
+    return static_cast<int>(linesStartingWith(text, prefix).size());
 }
 
 int countExact(const std::string& text, const std::string& wanted) {
-    std::istringstream in(text);
-    int n = 0;
-    for (std::string line; std::getline(in, line);)
-        if (line == wanted) ++n;
-    return n;
+    const auto lines = linesStartingWith(text, wanted);
+    return static_cast<int>(std::count(lines.begin(), lines.end(), wanted));
 }
 
 std::unique_ptr<UdpPeer> clientPeer(const std::string& address, uint16_t port) {
@@ -112,10 +118,8 @@ IgnoredLines tallyIgnored(const std::string& out) {
     static const std::regex more("ignored ([0-9]+) more \\((.*)\\)");
     static const std::regex part("([a-z ]+): ([0-9]+)");
     IgnoredLines t;
-    std::istringstream in(out);
     std::smatch m;
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("ignored", 0) != 0) continue;
+    for (const std::string& line : linesStartingWith(out, "ignored")) {
         if (std::regex_match(line, m, single)) {
             ++t.single;
             ++t.byReason[m[1]];
@@ -186,10 +190,8 @@ RegisterLines tallyRegistrations(const std::string& out) {
         "registered ([0-9]+) more players?, ids? (-?[0-9]+)(?: to (-?[0-9]+))?(?:, ([0-9]+) of them replacing "
         "others)?(?:; those replaced had ([0-9]+) more changes, ([0-9]+) more times \\(again\\))?");
     RegisterLines t;
-    std::istringstream in(out);
     std::smatch m;
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("register", 0) != 0) continue;
+    for (const std::string& line : linesStartingWith(out, "register")) {
         if (std::regex_match(line, m, single)) {
             const std::string tail = m[3];
             if (tail == " (again)") {

@@ -48,6 +48,8 @@ std::unique_ptr<Handheld> Handheld::boot(Program main, Program co, const vxsim::
                                       co ? programImage("test-arm7", co) : vxsim::ProgramImage{});
 }
 
+void runOneFrame(Program main, Program co) { Handheld::boot(main, co)->machine.runFrames(1); }
+
 std::vector<TraceEntry> Handheld::select(std::optional<Cpu> cpu, TraceKind kind, const std::string& text) const {
     std::vector<TraceEntry> out;
     for (const TraceEntry& e : machine.trace()) {

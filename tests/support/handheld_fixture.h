@@ -68,6 +68,10 @@ private:
     std::vector<TraceEntry> select(std::optional<Cpu> cpu, TraceKind kind, const std::string& text) const;
 };
 
+// Boots a test's own programs and runs one frame: the statement of a death
+// test for a program that must end the run.
+void runOneFrame(Program main, Program co);
+
 // Pixels of renderScreens(): screen 0 on top, 1 below.
 struct Pixel {
     int r, g, b;

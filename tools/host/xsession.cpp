@@ -204,15 +204,7 @@ Lit litPixels(const Image& image, int threshold) {
             auto p = image.pixel(x, y);
             int sum = p[0] + p[1] + p[2];
             if (p[0] <= threshold && p[1] <= threshold && p[2] <= threshold) continue;
-            if (lit.count == 0) {
-                lit.minX = lit.maxX = x;
-                lit.minY = lit.maxY = y;
-            }
-            ++lit.count;
-            lit.minX = std::min(lit.minX, x);
-            lit.maxX = std::max(lit.maxX, x);
-            lit.minY = std::min(lit.minY, y);
-            lit.maxY = std::max(lit.maxY, y);
+            lit.add(x, y);
             if (sum > best) {
                 best = sum;
                 lit.brightest = p;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bounds.h"
 #include "process.h"
 
 struct _XDisplay;
@@ -30,8 +31,7 @@ struct Image {
 
 // Where and what the lit pixels of a picture are: those with some channel
 // above `threshold`, what a program has drawn on black.
-struct Lit {
-    int count = 0, minX = 0, maxX = 0, minY = 0, maxY = 0;
+struct Lit : Bounds {
     std::array<uint8_t, 3> brightest{};
     double centreX() const { return (minX + maxX) / 2.0; }
     double centreY() const { return (minY + maxY) / 2.0; }
