@@ -201,14 +201,6 @@ std::string checkOverlap(const Program& arm9, const Program& arm7) {
            " overlap: the loader would copy one over the other";
 }
 
-uint16_t crc16(const uint8_t* data, size_t size, uint16_t crc) {
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) crc = static_cast<uint16_t>(crc & 1 ? (crc >> 1) ^ 0xA001 : crc >> 1);
-    }
-    return crc;
-}
-
 std::string checkIdentity(const Identity& identity) {
     const auto printable = [](const std::string& s) {
         for (char c : s)

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "crc16.h"
+
 namespace vxrom {
 
 enum class Processor { Main, Co };
@@ -37,7 +39,9 @@ std::string checkPlacement(Processor processor, const Program& program);
 std::string checkOverlap(const Program& arm9, const Program& arm7);
 
 // CRC-16 with the reflected polynomial 0xA001, bytes taken low bit first.
-uint16_t crc16(const uint8_t* data, size_t size, uint16_t crc = 0xFFFF);
+inline uint16_t crc16(const uint8_t* data, size_t size, uint16_t crc = 0xFFFF) {
+    return vxshared::crc16(data, size, crc);
+}
 
 struct Identity {
     std::string title = "VXTANKS";  // up to 12 characters, stored upper-case

@@ -12,6 +12,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "crc16.h"
+
 namespace vxwlan {
 
 constexpr size_t kMacLength = 6;
@@ -136,8 +138,7 @@ Drop dataToEthernet(const Header& h, const uint8_t* own, const uint8_t* bssid, u
 size_t ethernetToData(const uint8_t* eth, size_t ethLength, const uint8_t* own, const uint8_t* bssid, bool wep,
                       uint32_t iv, uint8_t* out, size_t capacity);
 
-// CRC-16 with the reflected polynomial A001, as the firmware stores it.
-uint16_t crc16(const uint8_t* data, size_t length, uint16_t initial);
+using vxshared::crc16;  // as the firmware stores it
 
 }  // namespace vxwlan
 

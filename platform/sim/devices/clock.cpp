@@ -6,8 +6,6 @@ namespace vxsim {
 
 namespace {
 
-uint8_t toBcd(int v) { return static_cast<uint8_t>(((v / 10) << 4) | (v % 10)); }
-
 bool leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 int daysIn(int month, int year) {
@@ -94,18 +92,6 @@ bool Clock::setTime(const RtcTime& time, uint64_t cycle) {
 RtcTime Clock::at(uint64_t cycle) const {
     uint64_t elapsed = cycle > baseCycle_ ? (cycle - baseCycle_) / kBusHz : 0;
     return advance(base_, elapsed);
-}
-
-void Clock::read(uint64_t cycle, uint8_t out[8]) const {
-    RtcTime t = at(cycle);
-    out[0] = status_;
-    out[1] = toBcd(t.year % 100);
-    out[2] = toBcd(t.month);
-    out[3] = toBcd(t.day);
-    out[4] = toBcd(t.weekday);
-    out[5] = toBcd(t.hours);
-    out[6] = toBcd(t.minutes);
-    out[7] = toBcd(t.seconds);
 }
 
 }  // namespace vxsim

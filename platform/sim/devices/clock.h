@@ -1,6 +1,6 @@
 // The co-processor's real-time clock: the date and time it was set to,
-// running on with virtual time, and its two status registers. The library
-// stand-ins read it whole; ClockPort (clock_port.h) is its serial port.
+// running on with virtual time, and its two status registers. ClockPort
+// (clock_port.h) is its serial port, through which the library reads it.
 #ifndef VXSIM_CLOCK_H
 #define VXSIM_CLOCK_H
 
@@ -32,9 +32,6 @@ public:
     // Sets the date and time as a program writes them, keeping the status;
     // false, changing nothing, for a date or time that does not exist.
     bool setTime(const RtcTime& time, uint64_t cycle);
-    // The clock's eight bytes at `cycle`: status, then year (two digits),
-    // month, day, weekday, hours, minutes, seconds in BCD.
-    void read(uint64_t cycle, uint8_t out[8]) const;
 
 private:
     RtcTime base_;

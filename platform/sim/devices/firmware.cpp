@@ -1,5 +1,6 @@
 #include "firmware.h"
 
+#include "crc16.h"
 #include "format.h"
 
 namespace vxsim {
@@ -12,16 +13,6 @@ constexpr uint8_t kIdentification[3] = {0x20, 0x40, 0x12};
 
 constexpr uint32_t kHeaderSettingsOffset = 0x20;
 constexpr uint32_t kCopy = 0x100;  // distance between the two copies
-
-// The firmware's CRC-16: reflected polynomial 0x8005, initial value 0xFFFF.
-uint16_t crc16(const uint8_t* data, size_t size) {
-    uint16_t crc = 0xFFFF;
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
-    }
-    return crc;
-}
 
 void put16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
@@ -48,7 +39,7 @@ Firmware::Firmware(Board& board) : board_(board), image_(kSize, 0xFF) {
     cal[11] = c.scrY2;
     put16(settings + 0x64, 1);  // language: English
     put16(settings + 0x70, 1);  // update count, the same in both copies
-    put16(settings + 0x72, crc16(settings, 0x70));
+    put16(settings + 0x72, vxshared::crc16(settings, 0x70, 0xFFFF));
     for (uint32_t i = 0x74; i < kCopy; ++i) settings[i] = 0xFF;
     for (uint32_t copy : {kUserSettings, kUserSettings + kCopy}) {
         for (uint32_t i = 0; i < kCopy; ++i) image_[copy + i] = settings[i];
