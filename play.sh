@@ -87,6 +87,9 @@ trap stop_all EXIT
 trap 'stop_all; exit 130' INT
 trap 'stop_all; exit 143' TERM
 
+# An earlier session's log says `ready` too: empty it before the server
+# starts, or that line could be taken for this server's.
+: >"$server_log"
 "$VX_BIN/vx-server" --bind 127.0.0.1 --handheld-port "$handheld_port" >"$server_log" 2>&1 &
 server_pid=$!
 # The server prints `ready` once its ports are bound. Wait for that line, for

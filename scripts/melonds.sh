@@ -27,6 +27,8 @@ out="$vx_root/build/play"
 mkdir -p "$out"
 server_log="$out/melonds-server.log"
 home=$(mktemp -d /tmp/vx-melonds-XXXXXX)
+# Emptied first: an earlier run's `ready` must not pass for this server's.
+: >"$server_log"
 "$VX_BIN/vx-server" --bind 127.0.0.1 --desktop-port 0 >"$server_log" 2>&1 &
 server_pid=$!
 tail_pid=

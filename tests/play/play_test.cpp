@@ -17,6 +17,7 @@
 
 #include "private_net.h"
 #include "process.h"
+#include "temp_dir.h"
 #include "test_env.h"
 #include "xsession.h"
 
@@ -81,6 +82,9 @@ bool stillRunning(const Started& p) {
 
 class Play : public ::testing::Test {
 protected:
+    // The folder play.sh takes the programs from.
+    virtual std::string programs() { return VX_BIN_DIR; }
+
     void SetUp() override {
         std::string error;
         if (!vxtest::enterPrivateNetwork(error)) GTEST_SKIP() << "no private network: " << error;
@@ -97,7 +101,7 @@ protected:
         auto more = vxtest::sanitizerEnv(true);
         env.insert(env.end(), more.begin(), more.end());
         // setsid: its own process group, as a terminal's foreground job has.
-        play_ = Process::start({"setsid", VX_SOURCE_DIR "/play.sh", "--bin", VX_BIN_DIR}, env, &error);
+        play_ = Process::start({"setsid", VX_SOURCE_DIR "/play.sh", "--bin", programs()}, env, &error);
         ASSERT_TRUE(play_) << error;
         const bool bothRegistered = vxtest::waitForOutput(
             *play_,
@@ -133,6 +137,16 @@ protected:
         return left;
     }
 
+    // Ctrl-C ends everything, and the summary counts both registrations.
+    void pressCtrlC() {
+        ASSERT_EQ(kill(-play_->pid(), SIGINT), 0);
+        const auto r = play_->wait(kPatience);
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 130);
+        EXPECT_NE(r.out.find("\nsummary: 2 registrations"), std::string::npos) << r.out;
+        EXPECT_EQ(leftOver(), std::vector<std::string>{});
+    }
+
     void TearDown() override {
         if (!started_.empty()) leftOver();
     }
@@ -143,14 +157,29 @@ protected:
     std::vector<Started> started_;
 };
 
-TEST_F(Play, CtrlCEndsEverythingItStartedAndShowsTheSummary) {
-    ASSERT_EQ(kill(-play_->pid(), SIGINT), 0);
-    const auto r = play_->wait(kPatience);
-    EXPECT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, 130);
-    EXPECT_NE(r.out.find("\nsummary: 2 registrations"), std::string::npos) << r.out;
-    EXPECT_EQ(leftOver(), std::vector<std::string>{});
-}
+// The programs of this build, but a server that takes a second to bind, and
+// an earlier session's log in the folder: the clients must wait for this
+// server's `ready`, or the desktop's one registration is lost.
+class PlayWithASlowServer : public Play {
+protected:
+    std::string programs() override {
+        const fs::path bin = dir_.path() / "bin";
+        fs::create_directories(bin);
+        fs::create_directories(dir_.path() / "play");
+        std::ofstream(dir_.path() / "play" / "server.log") << "listening desktop 127.0.0.1:9779\nready\n";
+        for (const char* program : {"vxPCClient", "vx-handheld", "arm9_vxVer1.0", "arm7_vxVer1.0"})
+            fs::create_symlink(fs::path(VX_BIN_DIR) / program, bin / program);
+        std::ofstream(bin / "vx-server") << "#!/bin/sh\nsleep 1\nexec " VX_BIN_DIR "/vx-server \"$@\"\n";
+        fs::permissions(bin / "vx-server", fs::perms::owner_all);
+        return bin.string();
+    }
+
+    vxtest::TempDir dir_{"vx-play"};
+};
+
+TEST_F(Play, CtrlCEndsEverythingItStartedAndShowsTheSummary) { pressCtrlC(); }
+
+TEST_F(PlayWithASlowServer, StartsTheClientsOnceItIsReady) { pressCtrlC(); }
 
 TEST_F(Play, ClosingTheDesktopWindowEndsTheSession) {
     const auto window = xc_->findWindow(pidOf("vxPCClient"), "vxPCClient", kPatience, 512, 512);
