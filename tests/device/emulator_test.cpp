@@ -7,12 +7,12 @@
 
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <regex>
 #include <sstream>
 
 #include "emulator.h"
+#include "temp_dir.h"
 
 using namespace vxdevicetest;
 using namespace std::chrono_literals;
@@ -52,11 +52,11 @@ std::string input(const Emulator& e, const std::string& event) {
     return std::string("shell ") + VX_XINPUT + " " + e.display() + " " + event;
 }
 
-std::vector<uint8_t> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+// What the debugger dumped into `path`, as bytes; the file goes.
+std::vector<uint8_t> takeDump(const std::string& path) {
+    const std::string bytes = vxtest::readFile(path);
     std::filesystem::remove(path);
-    return bytes;
+    return {bytes.begin(), bytes.end()};
 }
 
 uint16_t halfwordAt(const std::vector<uint8_t>& bytes, size_t offset) {
@@ -286,7 +286,7 @@ TEST(Emulator, SquareWholeAfterOddStepsAndMemoryCallsWriteVideoMemory) {
     const auto passes = passesIn(r.out);
     ASSERT_EQ(passes.size(), 1u) << r.out << r.err;
     ASSERT_EQ(passes[0].x, 131) << "three steps right from column 128";
-    const auto pixels = readFile(frame), bank = readFile(scratch), from = readFile(source);
+    const auto pixels = takeDump(frame), bank = takeDump(scratch), from = takeDump(source);
     ASSERT_EQ(pixels.size(), 192u * 512) << r.out << r.err;
     ASSERT_EQ(bank.size(), 0x40u) << r.out << r.err;
     ASSERT_EQ(from.size(), 10u) << r.out << r.err;
